@@ -1,0 +1,114 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "decoder/api/quv3.h"
+#include "decoder/stream/file_io.h"
+#include "decoder/tables/synthesis_window_table.h"
+
+namespace quv3 {
+
+// Fields of the 4-byte frame header, in bitstream order.
+struct FrameHeader {
+    int32_t ID;  // 1 = MPEG-1, 0 = MPEG-2 low sampling frequency
+    int32_t layer;  // 1 = Layer III, 2 = II, 3 = I
+    int32_t protection_bit;  // 0 = a CRC word follows
+    int32_t bitrate_index;
+    int32_t sampling_frequency;
+    int32_t padding_bit;
+    int32_t private_bit;
+    int32_t mode;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+    int32_t mode_extension;
+    int32_t copyright;
+    int32_t original_copy;
+    int32_t emphasis;
+};
+static_assert(sizeof(FrameHeader) == 48);
+
+// Header, CRC and side-information bytes; 3 spare bytes serve the 4-byte window.
+struct HeaderBitReader {
+    std::array<uint8_t, 32 + 3> bytes;
+    int32_t bit_pos;
+};
+
+inline constexpr int32_t kRingBytes = 4096;
+inline constexpr int32_t kRingBits = kRingBytes * 8;
+inline constexpr int32_t kSpillBytes = 2048;
+
+// Bit reservoir: a 4096-byte ring. Appends write on into the spill area, whose
+// part past index 4095 is then copied to the start; bytes 0..2 stay mirrored at
+// 4096..4098 so a 4-byte window read near the end sees the bytes that follow.
+struct MainDataBuffer {
+    std::array<uint8_t, kRingBytes + kSpillBytes> bytes;
+    int32_t fill;  // ring index of the next appended byte
+    int32_t bit_pos;  // 0 .. 32767
+};
+
+// Side information of one frame: 81 signed 32-bit values, per-granule fields
+// indexed [granule][channel].
+struct SideInfo {
+    int32_t main_data_begin;
+    int32_t scfsi[2][4];
+    int32_t part2_3_length[2][2];
+    int32_t big_values[2][2];
+    int32_t global_gain[2][2];
+    int32_t scalefac_compress[2][2];
+    int32_t window_switching_flag[2][2];
+    int32_t block_type[2][2];
+    int32_t mixed_block_flag[2][2];
+    int32_t table_select[2][2][3];
+    int32_t subblock_gain[2][2][3];
+    int32_t region0_count[2][2];
+    int32_t region1_count[2][2];
+    int32_t preflag[2][2];
+    int32_t scalefac_scale[2][2];
+    int32_t count1table_select[2][2];
+};
+static_assert(sizeof(SideInfo) == 81 * 4);
+
+struct ScaleFactorSet {
+    int32_t scalefac_l[2][2][22];  // [granule][channel][long band]
+    int32_t scalefac_s[2][2][13][3];  // [granule][channel][short band][window]
+};
+
+// The one process-wide decoder state. Every member is fixed-size.
+struct DecoderState {
+    int32_t tables_pending = 1;
+    io::FileHandle file = io::kNoFile;
+    int32_t data_start;
+    int32_t stream_length;
+    StreamInfo stream_info;
+    std::array<uint8_t, 4> sync_pattern;
+    int32_t status;
+    int32_t call_count;
+    int32_t channel_count;
+    FrameHeader header;
+    HeaderBitReader header_reader;
+    MainDataBuffer main_data;
+    const int32_t* LongBandEnds;  // selected row of 22 inclusive band ends
+    const int32_t* ShortBandEnds;  // selected row of 13
+    const int16_t* ShortReorder;  // selected row of 576 positions
+    SideInfo side_info;
+    ScaleFactorSet ScaleFactors;
+    int32_t IntensityScale;
+    std::array<int32_t, 22> LargestIntensityPosition;
+    int32_t QuantizedValues[2][578];
+    int32_t DecodedLineCount[2];
+    float SpectralSamples[2][576];
+    int32_t ActiveSubbandCount[2];
+    float OverlapBuffer[2][32][18];
+    float SubbandSamples[32][18];
+    float ImdctWindows[4][36];
+    std::array<float, 512> SynthesisWindow = kSynthesisWindowUnscaled;
+    float SynthesisHistory[2][2][32][16];
+    int32_t SynthesisPhase[2];
+    int32_t SynthesisHalf[2];
+    int16_t StereoPcmBuffer[1152];
+    int16_t MonoPcmBuffer[576];
+};
+static_assert(sizeof(DecoderState::OverlapBuffer) == 4608);
+static_assert(sizeof(DecoderState::SubbandSamples) == 2304);
+static_assert(sizeof(DecoderState::SynthesisHistory) == 8192);
+
+}  // namespace quv3

@@ -1,0 +1,133 @@
+#include "decoder/layer3/layer3.h"
+#include "decoder/tables/quant_tables.h"
+
+namespace quv3 {
+namespace {
+
+int32_t ReadMpeg1ScaleFactors(DecoderState& s, int gr, int ch) {
+    const SideInfo& si = s.side_info;
+    MainDataBuffer& m = s.main_data;
+    const int32_t sfc = si.scalefac_compress[gr][ch] & 15;
+    const int slen1 = kSlenTable[0][sfc];
+    const int slen2 = kSlenTable[1][sfc];
+    int32_t* l = s.ScaleFactors.scalefac_l[gr][ch];
+    int32_t(*sf)[3] = s.ScaleFactors.scalefac_s[gr][ch];
+    int32_t bits = 0;
+
+    if (si.window_switching_flag[gr][ch] && si.block_type[gr][ch] == 2) {
+        int first_short = 0;
+        if (si.mixed_block_flag[gr][ch]) {
+            for (int b = 0; b < 8; ++b) l[b] = static_cast<int32_t>(ReadMainDataBits(m, slen1));
+            bits += 8 * slen1;
+            first_short = 3;
+        }
+        for (int b = first_short; b < 12; ++b) {
+            const int slen = b < 6 ? slen1 : slen2;
+            for (int w = 0; w < 3; ++w) sf[b][w] = static_cast<int32_t>(ReadMainDataBits(m, slen));
+            bits += 3 * slen;
+        }
+        sf[12][0] = sf[12][1] = sf[12][2] = 0;
+        return bits;
+    }
+
+    static constexpr int kGroupStart[5] = {0, 6, 11, 16, 21};
+    for (int g = 0; g < 4; ++g) {
+        const int slen = g < 2 ? slen1 : slen2;
+        if (gr == 1 && si.scfsi[ch][g] == 1) {
+            for (int b = kGroupStart[g]; b < kGroupStart[g + 1]; ++b) l[b] = s.ScaleFactors.scalefac_l[0][ch][b];
+            continue;
+        }
+        for (int b = kGroupStart[g]; b < kGroupStart[g + 1]; ++b) l[b] = static_cast<int32_t>(ReadMainDataBits(m, slen));
+        bits += (kGroupStart[g + 1] - kGroupStart[g]) * slen;
+    }
+    l[21] = 0;
+    return bits;
+}
+
+// ISO/IEC 13818-3 scale factors: up to four widths for four band partitions.
+int32_t ReadLsfScaleFactors(DecoderState& s, int ch) {
+    SideInfo& si = s.side_info;
+    MainDataBuffer& m = s.main_data;
+    const int32_t sfc = si.scalefac_compress[0][ch] & 511;
+    int slen[4] = {0, 0, 0, 0};
+    int half = 0, range = 0;
+    const bool intensity_right = ch == 1 && (s.header.mode_extension & 1);
+    if (intensity_right) {
+        s.IntensityScale = sfc & 1;
+        int32_t i = sfc >> 1;
+        half = 1;
+        si.preflag[0][ch] = 0;
+        if (i < 180) {
+            slen[0] = i / 36, slen[1] = (i % 36) / 6, slen[2] = (i % 36) % 6;
+        } else if (i < 244) {
+            const int t = i - 180;
+            slen[0] = t / 16, slen[1] = (t % 16) / 4, slen[2] = t % 4, range = 1;
+        } else {
+            // 244..254 by the standard; 255 (sfc 510, 511) continues the same rule (t = 11).
+            const int t = i - 244;
+            slen[0] = t / 3, slen[1] = t % 3, range = 2;
+        }
+    } else if (sfc < 400) {
+        slen[0] = (sfc >> 4) / 5, slen[1] = (sfc >> 4) % 5, slen[2] = (sfc & 15) >> 2, slen[3] = sfc & 3;
+        si.preflag[0][ch] = 0;
+    } else if (sfc < 500) {
+        const int t = sfc - 400;
+        slen[0] = (t >> 2) / 5, slen[1] = (t >> 2) % 5, slen[2] = t & 3, range = 1;
+        si.preflag[0][ch] = 0;
+    } else {
+        const int t = sfc - 500;
+        slen[0] = t / 3, slen[1] = t % 3, range = 2;
+        si.preflag[0][ch] = 1;
+    }
+
+    const bool short_blocks = si.window_switching_flag[0][ch] && si.block_type[0][ch] == 2;
+    const bool mixed = short_blocks && si.mixed_block_flag[0][ch];
+    const int kind = !short_blocks ? 0 : (mixed ? 2 : 1);
+    int nr[4];
+    for (int p = 0; p < 4; ++p) nr[p] = kLsfPartitionTable[half][range][kind][p];
+    int32_t* l = s.ScaleFactors.scalefac_l[0][ch];
+    int32_t(*sf)[3] = s.ScaleFactors.scalefac_s[0][ch];
+    int32_t* largest = s.LargestIntensityPosition.data();
+    const bool right = ch == 1;
+    int32_t bits = 0;
+
+    if (kind == 0) {
+        int k = 0;
+        for (int p = 0; p < 4; ++p) {
+            for (int n = 0; n < nr[p]; ++n, ++k) {
+                l[k] = static_cast<int32_t>(ReadMainDataBits(m, slen[p]));
+                if (right) largest[k] = (1 << slen[p]) - 1;
+            }
+            bits += nr[p] * slen[p];
+        }
+        return bits;
+    }
+
+    int k = 0;
+    if (kind == 2) {
+        for (int b = 0; b < 6; ++b) {
+            l[b] = static_cast<int32_t>(ReadMainDataBits(m, slen[0]));
+            if (right) largest[b] = (1 << slen[0]) - 1;
+        }
+        bits += 6 * slen[0];
+        nr[0] -= 6;
+        k = 3;
+    }
+    for (int p = 0; p < 4; ++p) {
+        const int bands = nr[p] / 3;
+        bits += 3 * bands * slen[p];
+        for (int n = 0; n < bands; ++n, ++k) {
+            for (int w = 0; w < 3; ++w) sf[k][w] = static_cast<int32_t>(ReadMainDataBits(m, slen[p]));
+            if (right) largest[6 + k] = (1 << slen[p]) - 1;
+        }
+    }
+    return bits;
+}
+
+}  // namespace
+
+int32_t ReadScaleFactors(DecoderState& s, int gr, int ch) {
+    return s.header.ID == 1 ? ReadMpeg1ScaleFactors(s, gr, ch) : ReadLsfScaleFactors(s, ch);
+}
+
+}  // namespace quv3

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+// The only place the decoder touches the operating system: a file opened
+// read-only as bytes, read, positioned and closed.
+namespace quv3::io {
+
+using FileHandle = intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+FileHandle OpenRead(const char* path);  // kNoFile on failure
+// Reads up to n bytes; returns the count delivered (0 at the end or on error).
+int32_t Read(FileHandle f, void* buffer, int32_t n);
+// Both return 0, or -1 when the target lies before the start of the file (the
+// position is then unchanged).
+int32_t SeekTo(FileHandle f, int64_t offset);
+int32_t SeekBy(FileHandle f, int64_t delta);
+int64_t Tell(FileHandle f);
+int64_t Length(FileHandle f);
+int32_t Close(FileHandle f);  // 0, or -1 when f is not open
+
+}  // namespace quv3::io

@@ -1,0 +1,71 @@
+#include "decoder/stream/stream.h"
+#include "decoder/tables/stream_tables.h"
+
+namespace quv3 {
+
+uint32_t ReadHeaderBits(HeaderBitReader& r, int n) {
+    const uint8_t* b = &r.bytes[static_cast<uint32_t>(r.bit_pos) >> 3];
+    uint32_t w = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    w <<= r.bit_pos & 7;
+    r.bit_pos += n;
+    return w >> (32 - n);
+}
+
+int32_t ReadFrameHeader(DecoderState& s) {
+    HeaderBitReader& r = s.header_reader;
+    if (io::Read(s.file, r.bytes.data(), 4) < 4) return -1;
+    r.bit_pos = 0;
+    uint32_t sync = ReadHeaderBits(r, 12);
+    if (sync == 0xFFE) return -2;
+    if (sync != 0xFFF) return -1;
+    FrameHeader& h = s.header;
+    r.bit_pos = 12;
+    h.ID = static_cast<int32_t>(ReadHeaderBits(r, 1));
+    h.layer = static_cast<int32_t>(ReadHeaderBits(r, 2));
+    h.protection_bit = static_cast<int32_t>(ReadHeaderBits(r, 1));
+    h.bitrate_index = static_cast<int32_t>(ReadHeaderBits(r, 4));
+    h.sampling_frequency = static_cast<int32_t>(ReadHeaderBits(r, 2));
+    h.padding_bit = static_cast<int32_t>(ReadHeaderBits(r, 1));
+    h.private_bit = static_cast<int32_t>(ReadHeaderBits(r, 1));
+    h.mode = static_cast<int32_t>(ReadHeaderBits(r, 2));
+    h.mode_extension = static_cast<int32_t>(ReadHeaderBits(r, 2));
+    if (h.mode == 0) h.mode_extension = 0;
+    h.copyright = static_cast<int32_t>(ReadHeaderBits(r, 1));
+    h.original_copy = static_cast<int32_t>(ReadHeaderBits(r, 1));
+    h.emphasis = static_cast<int32_t>(ReadHeaderBits(r, 2));
+    return 0;
+}
+
+// The CRC word is consumed, never verified.
+void SkipCrc(DecoderState& s) {
+    io::Read(s.file, s.header_reader.bytes.data(), 2);
+    s.header_reader.bit_pos = 16;
+}
+
+int32_t ReadHeaderAndCrc(DecoderState& s) {
+    int32_t r = ReadFrameHeader(s);
+    if (r == 0 && s.header.protection_bit == 0) SkipCrc(s);
+    return r;
+}
+
+int32_t SideInfoByteCount(const FrameHeader& h) { return kSideInfoBytes[h.ID & 1][h.mode == 3]; }
+
+void ReadSideInfoBytes(DecoderState& s) {
+    io::Read(s.file, s.header_reader.bytes.data(), SideInfoByteCount(s.header));
+}
+
+int32_t HeaderBitrate(const FrameHeader& h) {
+    if (h.layer < 1 || h.layer > 3) return 0;  // layer 0 is reserved
+    return kBitrateTable[h.ID & 1][3 - h.layer][h.bitrate_index & 15];
+}
+
+int32_t HeaderSampleRate(const FrameHeader& h) {
+    if (h.sampling_frequency > 2) return 0;
+    return kSamplingRateTable[(h.ID & 1) * 3 + h.sampling_frequency];
+}
+
+bool HeaderIsDecodable(const FrameHeader& h) {
+    return h.layer == 1 && HeaderBitrate(h) > 0 && HeaderSampleRate(h) > 0;
+}
+
+}  // namespace quv3

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+#include "decoder/api/decoder_state.h"
+
+// Stream handling: opening, frame headers, side-information bytes, sync search.
+namespace quv3 {
+
+// Frame header and side-information bytes (frame_header.cpp).
+uint32_t ReadHeaderBits(HeaderBitReader& r, int n);
+int32_t ReadFrameHeader(DecoderState& s);
+void SkipCrc(DecoderState& s);
+void ReadSideInfoBytes(DecoderState& s);
+// ReadFrameHeader, then SkipCrc when the frame carries a CRC word.
+int32_t ReadHeaderAndCrc(DecoderState& s);
+int32_t HeaderBitrate(const FrameHeader& h);  // kbit/s of the header's own layer row
+int32_t HeaderSampleRate(const FrameHeader& h);  // Hz, 0 for the reserved index 3
+int32_t SideInfoByteCount(const FrameHeader& h);
+// A frame this decoder can size and decode: Layer III with a table bitrate and rate.
+bool HeaderIsDecodable(const FrameHeader& h);
+
+// Stream opening (stream_open.cpp).
+int32_t FindXingHeader(const uint8_t* probe, int32_t probe_len, int32_t& frames, int32_t& bytes);
+void SetSyncPattern(DecoderState& s, const uint8_t header_bytes[4]);
+int32_t OpenStream(DecoderState& s, const char* path);
+
+// Sync search, step back, seek and rewind (sync_search.cpp).
+bool MatchesSyncPattern(const DecoderState& s, const uint8_t* b);
+int32_t SyncForward(DecoderState& s);
+int32_t SyncBackward(DecoderState& s);
+int32_t StepBack(DecoderState& s);
+int32_t SeekFraction(DecoderState& s, float fraction);
+int32_t Rewind(DecoderState& s);
+int32_t ReadNextHeader(DecoderState& s);
+
+}  // namespace quv3

@@ -1,0 +1,121 @@
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "decoder/stream/stream.h"
+
+namespace quv3 {
+namespace {
+
+constexpr int32_t kProbeBytes = 4100;
+
+uint32_t BigEndian32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// Smallest i in 0 .. len-4 (at most 4095) where the four bytes equal tag, or -1.
+int32_t FindTag(const uint8_t* probe, int32_t len, int32_t last_start, const char* tag) {
+    for (int32_t i = 0; i <= last_start && i + 4 <= len; ++i) {
+        if (std::memcmp(probe + i, tag, 4) == 0) return i;
+    }
+    return -1;
+}
+
+// Truncates toward zero, saturating at the 32-bit range; NaN gives 0.
+int32_t TruncateToInt32(double v) {
+    if (v != v) return 0;
+    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+int32_t FindXingHeader(const uint8_t* probe, int32_t probe_len, int32_t& frames, int32_t& bytes) {
+    int32_t i = FindTag(probe, probe_len, 3999, "Xing");
+    // Both counts sit at fixed offsets behind the tag; the flags word is not examined.
+    if (i < 0 || i + 16 > probe_len) return 0;
+    frames = static_cast<int32_t>(BigEndian32(probe + i + 8));
+    bytes = static_cast<int32_t>(BigEndian32(probe + i + 12));
+    return 1;
+}
+
+void SetSyncPattern(DecoderState& s, const uint8_t b[4]) {
+    s.sync_pattern = {b[0], b[1], static_cast<uint8_t>(b[2] & 0x0D), static_cast<uint8_t>(b[3] & 0x0F)};
+}
+
+// InitQuv after the memories are cleared and the tables prepared: open, locate
+// the first frame, read its header and describe the stream.
+int32_t OpenStream(DecoderState& s, const char* path) {
+    s.file = io::OpenRead(path);
+    if (s.file == io::kNoFile) return -5;
+    const int64_t file_length = io::Length(s.file);
+
+    uint8_t probe[kProbeBytes];
+    const int32_t probe_len = io::Read(s.file, probe, kProbeBytes);
+    int32_t xing_frames = 0, xing_bytes = 0, has_xing = 0;
+    const int32_t data_tag = FindTag(probe, probe_len, 4095, "data");
+    if (data_tag >= 0) {
+        s.data_start = data_tag + 8;  // tag, 4-byte chunk length, then the frames
+    } else {
+        s.data_start = 0;
+        has_xing = FindXingHeader(probe, probe_len, xing_frames, xing_bytes);
+    }
+    io::SeekTo(s.file, s.data_start);
+    const int64_t length = file_length - s.data_start;
+    s.stream_length = length > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                                      : static_cast<int32_t>(length);
+
+    int32_t r = ReadFrameHeader(s);
+    const FrameHeader& h = s.header;
+    // A reserved sampling frequency has no rate: nothing of the stream could be timed.
+    if (r == 0 && h.sampling_frequency == 3) r = -1;
+    if (r != 0) {
+        io::Close(s.file);
+        s.file = io::kNoFile;
+        return r;
+    }
+    uint8_t first[4];
+    std::memcpy(first, s.header_reader.bytes.data(), 4);
+    if (h.protection_bit == 0) SkipCrc(s);
+    SetSyncPattern(s, first);
+
+    StreamInfo& info = s.stream_info;
+    info.channels = h.mode == 3 ? 1 : 2;
+    info.version = h.ID == 1 ? 1 : 2;
+    info.samples_per_frame = h.ID == 1 ? 1152 : 576;
+    if (h.layer != 1) {
+        io::Close(s.file);
+        s.file = io::kNoFile;
+        return -6;
+    }
+    info.layer = 3;
+    info.bits_per_sample = 16;
+    info.sample_rate = HeaderSampleRate(h);
+    if (has_xing) {
+        info.vbr = 1;
+        // 32-bit wrap-around as the counts are stored; a count of 0 or 1 (or a
+        // wrapped product) leaves no duration, and then both fields hold 0.
+        const uint32_t total = (static_cast<uint32_t>(xing_frames) - 1u) * static_cast<uint32_t>(info.samples_per_frame);
+        info.total_samples = static_cast<int32_t>(total);
+        if (info.total_samples <= 0) {
+            info.total_samples = 0;
+            info.bitrate = 0;
+        } else {
+            info.bitrate = TruncateToInt32(static_cast<double>(xing_bytes) * info.sample_rate * 0.008 /
+                                               info.total_samples + 0.5);
+        }
+    } else {
+        info.vbr = 0;
+        info.bitrate = HeaderBitrate(h);
+        // Free format (index 0) and index 15 have no table bitrate: no duration, 0.
+        info.total_samples = info.bitrate > 0
+                                 ? TruncateToInt32(static_cast<double>(s.stream_length) * info.sample_rate /
+                                                   (info.bitrate * 125.0))
+                                 : 0;
+    }
+    s.status = 0;
+    return 0;
+}
+
+}  // namespace quv3

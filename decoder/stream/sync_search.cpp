@@ -1,0 +1,112 @@
+#include <cmath>
+#include <cstring>
+
+#include "decoder/stream/stream.h"
+
+namespace quv3 {
+namespace {
+
+constexpr int32_t kBlock = 2000;
+constexpr int32_t kWindow = kBlock + 4;
+
+}  // namespace
+
+// Frames that differ from the first only in bitrate, padding or mode match.
+bool MatchesSyncPattern(const DecoderState& s, const uint8_t* b) {
+    return b[0] == s.sync_pattern[0] && b[1] == s.sync_pattern[1] && (b[2] & 0x0D) == s.sync_pattern[2] &&
+           (b[3] & 0x0F) == s.sync_pattern[3];
+}
+
+// Searches forward from the file position in blocks of 2000 bytes; the 4 bytes
+// carried over find a header that straddles two blocks. A final partial block
+// is not searched.
+int32_t SyncForward(DecoderState& s) {
+    uint8_t w[kWindow];
+    if (io::Read(s.file, w, 4) < 4) return -4;
+    for (;;) {
+        if (io::Read(s.file, w + 4, kBlock) < kBlock) return -4;
+        for (int32_t i = 0; i <= kBlock; ++i) {
+            if (MatchesSyncPattern(s, w + i)) {
+                io::SeekBy(s.file, i - kWindow);
+                return 0;
+            }
+        }
+        std::memcpy(w, w + kBlock, 4);
+    }
+}
+
+// Searches backward for the nearest match at or before (position - 8).
+int32_t SyncBackward(DecoderState& s) {
+    uint8_t w[kWindow];
+    if (io::SeekBy(s.file, -8) != 0) return -4;
+    io::Read(s.file, w + kBlock, 4);
+    io::SeekBy(s.file, -4);
+    for (;;) {
+        if (io::SeekBy(s.file, -kBlock) != 0) return -4;
+        io::Read(s.file, w, kBlock);
+        io::SeekBy(s.file, -kBlock);
+        for (int32_t i = kBlock; i >= 0; --i) {
+            if (MatchesSyncPattern(s, w + i)) {
+                io::SeekBy(s.file, i);
+                return 0;
+            }
+        }
+        std::memcpy(w + kBlock, w, 4);
+    }
+}
+
+// Reads the header at the file position; on a damaged header resynchronises
+// forward until a header reads. -4 when the search reaches the end. Headers
+// that carry the sync word but cannot be decoded (free format, bitrate index
+// 15, a layer other than III) are skipped like damaged ones.
+int32_t ReadNextHeader(DecoderState& s) {
+    for (;;) {
+        int32_t r = ReadFrameHeader(s);
+        if (r == 0 && HeaderIsDecodable(s.header)) break;
+        if (SyncForward(s) != 0) return -4;
+    }
+    if (s.header.protection_bit == 0) SkipCrc(s);
+    return 0;
+}
+
+// Leaves the decoder on the header before the pending one. Within the first
+// 2008 bytes no earlier header can be found; the decoder then goes back to the
+// first frame at data_start, so it stays on a frame boundary.
+int32_t StepBack(DecoderState& s) {
+    const FrameHeader current = s.header;
+    if (SyncBackward(s) == 0) {
+        for (;;) {
+            if (ReadHeaderAndCrc(s) == 0) return 0;
+            if (SyncBackward(s) != 0) break;
+        }
+    }
+    io::SeekTo(s.file, s.data_start);
+    if (ReadHeaderAndCrc(s) != 0) s.header = current;
+    return 0;
+}
+
+// Moves to the first frame at or after trunc(stream_length x fraction), counted
+// from the start of the file. A negative or NaN target leaves the position as
+// it is (the search then starts from there); a target past the end gives -4.
+int32_t SeekFraction(DecoderState& s, float fraction) {
+    const double target = std::trunc(static_cast<double>(s.stream_length) * static_cast<double>(fraction));
+    if (target >= 0.0) {
+        const double end = static_cast<double>(io::Length(s.file));
+        io::SeekTo(s.file, static_cast<int64_t>(target < end ? target : end));
+    }
+    if (SyncForward(s) != 0) {
+        s.status = -4;
+        return -4;
+    }
+    ReadHeaderAndCrc(s);
+    return 0;
+}
+
+int32_t Rewind(DecoderState& s) {
+    io::SeekTo(s.file, s.data_start);
+    int32_t r = ReadHeaderAndCrc(s);
+    s.status = 0;
+    return r;
+}
+
+}  // namespace quv3
