@@ -106,6 +106,10 @@ struct DecoderState {
     int32_t SynthesisHalf[2];
     int16_t StereoPcmBuffer[1152];
     int16_t MonoPcmBuffer[576];
+    // Diagnostics: granule-channels decoded, and how many read Huffman data past
+    // their part2_3_length budget (a valid stream never does).
+    int32_t spectra_decoded;
+    int32_t spectra_over_budget;
 };
 static_assert(sizeof(DecoderState::OverlapBuffer) == 4608);
 static_assert(sizeof(DecoderState::SubbandSamples) == 2304);

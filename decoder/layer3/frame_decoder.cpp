@@ -46,7 +46,9 @@ void DecodeGranule(DecoderState& s, int gr, int16_t* pcm) {
     const int channels = s.channel_count;
     for (int ch = 0; ch < channels; ++ch) {
         const int32_t part2 = ReadScaleFactors(s, gr, ch);
-        DecodeSpectrum(s, gr, ch, part2);
+        const int32_t over = DecodeSpectrum(s, gr, ch, part2);
+        ++s.spectra_decoded;
+        if (over > 0) ++s.spectra_over_budget;
     }
     if (s.header.mode == 1 && s.header.mode_extension != 0 && channels == 2) {
         JointStereoGranule(s, gr);
@@ -58,6 +60,9 @@ void DecodeGranule(DecoderState& s, int gr, int16_t* pcm) {
         // long subbands, as in the ISO reference decoder.
         if (!(si.window_switching_flag[gr][ch] && si.block_type[gr][ch] == 2)) {
             AliasReduce(s, ch);
+            // The butterflies carry the last active subband's top lines into the
+            // next subband, which must then be transformed too.
+            if (s.ActiveSubbandCount[ch] < 32) ++s.ActiveSubbandCount[ch];
         } else if (si.mixed_block_flag[gr][ch]) {
             AliasReduceBoundaries(s, ch, 1);
         }

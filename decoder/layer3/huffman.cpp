@@ -146,7 +146,7 @@ int32_t DecodeSpectrum(DecoderState& s, int gr, int ch, int32_t part2_bits) {
     if (pos > 576) pos = 576;
     s.DecodedLineCount[ch] = pos;
     for (int32_t i = pos; i < 576; ++i) q[i] = 0;
-    return 1;
+    return used - budget;
 }
 
 }  // namespace quv3

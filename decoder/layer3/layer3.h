@@ -28,6 +28,8 @@ int32_t ReadScaleFactors(DecoderState& s, int gr, int ch);
 
 // Huffman decoding (huffman.cpp).
 int32_t DecodeCodeword(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_out);
+// Returns the bits read beyond the part2_3_length budget (negative: left over);
+// the bit position always ends on the budget.
 int32_t DecodeSpectrum(DecoderState& s, int gr, int ch, int32_t part2_bits);
 void RegionBounds(const DecoderState& s, int gr, int ch, int32_t bounds[3]);
 

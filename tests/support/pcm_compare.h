@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quv3::test {
+
+using Pcm = std::vector<int16_t>;
+
+// Everything Quv delivers for a file through the exported functions, frame after
+// frame as written (frames the library leaves unwritten are detected by a
+// sentinel the library never outputs and contribute nothing).
+struct Decoded {
+    int32_t init_result = 0;
+    int channels = 0;
+    int sample_rate = 0;
+    int samples_per_frame = 0;
+    int frames_written = 0;
+    int frames_skipped = 0;
+    Pcm pcm;
+};
+Decoded DecodeWithQuv(const std::string& path, int max_calls = 1 << 20);
+
+// Samples written by one Quv call into a sentinel-filled buffer (0 = not written).
+size_t WrittenSamples(const int16_t* buffer, size_t capacity);
+inline constexpr int16_t kSentinel = -32768;
+
+struct Comparison {
+    double psnr = 0;  // dB; 999 for identical
+    int max_diff = 0;
+    size_t samples = 0;
+};
+// Over the overlap of a (from offset_a) and b.
+Comparison Compare(const Pcm& a, const Pcm& b, size_t offset_a = 0, size_t offset_b = 0);
+
+// libmpg123 as an independent oracle: 16-bit output, gapless off, its default decoder.
+struct PeerDecoded {
+    bool ok = false;
+    int channels = 0;
+    long rate = 0;
+    Pcm pcm;
+};
+PeerDecoded DecodeWithMpg123(const std::string& path);
+
+}  // namespace quv3::test
