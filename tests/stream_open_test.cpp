@@ -1,0 +1,210 @@
+// Opening a stream through the exported functions: where the frames start,
+// the stream description and the result codes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "decoder/api/quv3.h"
+#include "decoder/stream/stream.h"
+#include "tests/support/stream_builder.h"
+
+namespace quv3::test {
+namespace {
+
+StreamInfo* const kUntouched = reinterpret_cast<StreamInfo*>(0x1234);
+
+void PutBe32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+// A frame whose main data begins with a Xing tag and its two counts.
+Bytes XingFrame(const HeaderSpec& h, uint32_t frames, uint32_t bytes) {
+    Bytes tag = {'X', 'i', 'n', 'g', 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0};
+    PutBe32(tag, 8, frames);
+    PutBe32(tag, 12, bytes);
+    SideInfo si{};
+    return BuildFrame(h, si, tag);
+}
+
+Bytes Frames(const HeaderSpec& h, int n) {
+    Bytes b;
+    for (int i = 0; i < n; ++i) Append(b, SilentFrame(h));
+    return b;
+}
+
+struct Opened {
+    int32_t result;
+    StreamInfo info{};
+};
+
+Opened Open(const Bytes& content) {
+    TempFile f(content);
+    StreamInfo* p = kUntouched;
+    Opened o{InitQuv(f.path.c_str(), &p)};
+    if (o.result == 0) {
+        o.info = *p;
+        ExitQuv();
+    } else {
+        EXPECT_EQ(p, kUntouched);
+        EXPECT_EQ(ExitQuv(), -1) << "a failed InitQuv leaves no file open";
+    }
+    return o;
+}
+
+TEST(StreamOpen, RiffDataChunkAt36StartsTheFramesAt44WithoutXingSearch) {
+    HeaderSpec h;
+    Bytes file = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+    file.resize(36, 0);
+    Append(file, {'d', 'a', 't', 'a', 0, 0, 0, 0});
+    Append(file, XingFrame(h, 1001, 418000));
+    Append(file, Frames(h, 3));
+    TempFile f(file);
+    auto s = std::make_unique<DecoderState>();
+    ASSERT_EQ(OpenStream(*s, f.path.c_str()), 0);
+    EXPECT_EQ(s->data_start, 44);
+    EXPECT_EQ(s->stream_length, static_cast<int32_t>(file.size()) - 44);
+    EXPECT_EQ(s->stream_info.vbr, 0);
+    EXPECT_EQ(s->stream_info.bitrate, 128);
+    EXPECT_EQ(io::Tell(s->file), 44 + 4);
+    io::Close(s->file);
+}
+
+TEST(StreamOpen, BareStreamWithDataTagInsideTheFirstFrameIsRefused) {
+    HeaderSpec h;
+    SideInfo si{};
+    Bytes file = BuildFrame(h, si, {'d', 'a', 't', 'a'});
+    Append(file, Frames(h, 2));
+    EXPECT_EQ(Open(file).result, -1);
+}
+
+TEST(StreamOpen, XingHeaderGivesTotalSamplesAndAverageBitrate) {
+    HeaderSpec h;
+    Bytes file = XingFrame(h, 1001, 418000);
+    Append(file, Frames(h, 2));
+    const Opened o = Open(file);
+    ASSERT_EQ(o.result, 0);
+    EXPECT_EQ(o.info.vbr, 1);
+    EXPECT_EQ(o.info.total_samples, 1152000);
+    EXPECT_EQ(o.info.bitrate, 128);  // 418000 x 44100 x 0.008 / 1152000 + 0.5 = 128.51
+}
+
+TEST(StreamOpen, LsfXingCountsFramesOf576) {
+    HeaderSpec h;
+    h.id = 0;
+    h.bitrate_index = 8;  // 64 kbit/s at 22050 Hz
+    Bytes file = XingFrame(h, 101, 20800);
+    Append(file, Frames(h, 2));
+    const Opened o = Open(file);
+    ASSERT_EQ(o.result, 0);
+    EXPECT_EQ(o.info.version, 2);
+    EXPECT_EQ(o.info.samples_per_frame, 576);
+    EXPECT_EQ(o.info.total_samples, 57600);
+    EXPECT_EQ(o.info.bitrate, 64);  // 20800 x 22050 x 0.008 / 57600 + 0.5 = 64.2
+}
+
+TEST(StreamOpen, XingFrameCountsWithoutDurationGiveZero) {
+    HeaderSpec h;
+    for (uint32_t frames : {0u, 1u, 0x80000000u}) {
+        Bytes file = XingFrame(h, frames, 5000);
+        Append(file, Frames(h, 2));
+        const Opened o = Open(file);
+        ASSERT_EQ(o.result, 0);
+        EXPECT_EQ(o.info.vbr, 1);
+        EXPECT_EQ(o.info.total_samples, 0) << frames;
+        EXPECT_EQ(o.info.bitrate, 0) << frames;
+    }
+}
+
+TEST(StreamOpen, ConstantBitrateTotalSamples) {
+    HeaderSpec h;
+    Bytes file;
+    while (file.size() < 1000000) Append(file, SilentFrame(h));
+    file.resize(1000000);
+    const Opened o = Open(file);
+    ASSERT_EQ(o.result, 0);
+    EXPECT_EQ(o.info.version, 1);
+    EXPECT_EQ(o.info.layer, 3);
+    EXPECT_EQ(o.info.channels, 2);
+    EXPECT_EQ(o.info.bitrate, 128);
+    EXPECT_EQ(o.info.sample_rate, 44100);
+    EXPECT_EQ(o.info.bits_per_sample, 16);
+    EXPECT_EQ(o.info.samples_per_frame, 1152);
+    EXPECT_EQ(o.info.total_samples, 2756250);
+    EXPECT_EQ(o.info.vbr, 0);
+}
+
+TEST(StreamOpen, FirstHeaderWithoutTableBitrateOpensWithoutDuration) {
+    for (int index : {0, 15}) {
+        HeaderSpec h;
+        h.bitrate_index = index;
+        Bytes file = HeaderBytes(h);
+        file.resize(2000, 0);
+        const Opened o = Open(file);
+        ASSERT_EQ(o.result, 0) << index;
+        EXPECT_EQ(o.info.bitrate, 0);
+        EXPECT_EQ(o.info.total_samples, 0);
+    }
+}
+
+TEST(StreamOpen, ResultCodes) {
+    EXPECT_EQ(InitQuv("/nonexistent/dir/file.mp3", nullptr), -5);
+    EXPECT_EQ(ExitQuv(), -1);
+    HeaderSpec h;
+    Bytes zeros(4000, 0);
+    EXPECT_EQ(Open(zeros).result, -1);
+    Bytes tagged = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 10};
+    tagged.resize(10 + 10, 0);
+    Append(tagged, Frames(h, 3));
+    EXPECT_EQ(Open(tagged).result, -1) << "nothing but a RIFF chunk is skipped";
+    EXPECT_EQ(Open(HeaderBytes(h, 0xFFE)).result, -2);
+    HeaderSpec layer2 = h;
+    layer2.layer = 2;
+    EXPECT_EQ(Open(Frames(layer2, 2)).result, -6);
+    HeaderSpec reserved_rate = h;
+    reserved_rate.sampling_frequency = 3;
+    Bytes rate3 = HeaderBytes(reserved_rate);
+    rate3.resize(1000, 0);
+    EXPECT_EQ(Open(rate3).result, -1) << "a reserved sampling frequency gives no stream";
+    EXPECT_EQ(Open({}).result, -1);
+}
+
+TEST(StreamOpen, SecondInitQuvReusesTheRecord) {
+    HeaderSpec h;
+    TempFile a(Frames(h, 3));
+    HeaderSpec mono = h;
+    mono.mode = 3;
+    mono.id = 0;
+    mono.bitrate_index = 4;
+    TempFile b(Frames(mono, 3));
+    StreamInfo* first = nullptr;
+    StreamInfo* second = nullptr;
+    ASSERT_EQ(InitQuv(a.path.c_str(), &first), 0);
+    EXPECT_EQ(first->channels, 2);
+    ASSERT_EQ(InitQuv(b.path.c_str(), &second), 0);  // the first file is closed by it
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(second->channels, 1);
+    EXPECT_EQ(second->version, 2);
+    EXPECT_EQ(second->samples_per_frame, 576);
+    EXPECT_EQ(ExitQuv(), 0);
+    EXPECT_EQ(ExitQuv(), -1);
+}
+
+TEST(StreamOpen, LsfMonoFramesWrite576Samples) {
+    HeaderSpec h;
+    h.id = 0;
+    h.mode = 3;
+    h.bitrate_index = 8;
+    TempFile f(Frames(h, 4));
+    StreamInfo* info = nullptr;
+    ASSERT_EQ(InitQuv(f.path.c_str(), &info), 0);
+    int16_t pcm[2304];
+    std::fill(std::begin(pcm), std::end(pcm), int16_t{-32768});
+    EXPECT_EQ(Quv(pcm), 0);
+    for (int i = 0; i < 576; ++i) ASSERT_EQ(pcm[i], 0) << i;
+    for (int i = 576; i < 2304; ++i) ASSERT_EQ(pcm[i], -32768) << i;
+    ExitQuv();
+}
+
+}  // namespace
+}  // namespace quv3::test
