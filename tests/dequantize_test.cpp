@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "decoder/layer3/layer3.h"
+#include "decoder/tables/quant_tables.h"
+#include "tests/support/state_builder.h"
+
+namespace quv3::test {
+namespace {
+
+TEST(GainFactor, QuarterPowersOfTwo) {
+    for (int32_t a = -127; a <= 45; ++a) {
+        const float g = LongGainFactor(0, 210 + a, 0, 0, 0);
+        EXPECT_FLOAT_EQ(g, static_cast<float>(std::exp2(a / 4.0))) << a;
+    }
+    EXPECT_EQ(LongGainFactor(0, 210, 0, 0, 0), 1.0f);
+    EXPECT_GT(LongGainFactor(0, 83, 0, 0, 0), 0.0f);  // A = -127: 2^-31.75
+    EXPECT_EQ(LongGainFactor(0, 82, 0, 0, 0), 0.0f);  // A = -128
+    EXPECT_EQ(LongGainFactor(0, 210, 1, 40, 0), 0.0f);  // 210 - 210 - 4 x 40 = -160
+    // pretab: band 11 adds 1 step of m = 2.
+    EXPECT_EQ(LongGainFactor(11, 200, 0, 0, 1), LongGainFactor(0, 198, 0, 0, 0));
+    EXPECT_EQ(LongGainFactor(17, 220, 1, 1, 1), LongGainFactor(0, 220 - 4 - 12, 0, 0, 0));
+    // Short windows: 8 per subblock_gain step, m per scale-factor step.
+    EXPECT_EQ(ShortGainFactor(230, 2, 0, 1), LongGainFactor(0, 230 - 16 - 2, 0, 0, 0));
+}
+
+TEST(DequantizeSample, SignAndZero) {
+    EXPECT_EQ(DequantizeSample(8, 1.0f), 16.0f);
+    EXPECT_EQ(DequantizeSample(-8, 1.0f), -16.0f);
+    EXPECT_FALSE(std::signbit(DequantizeSample(0, -3.0f)));
+    EXPECT_EQ(DequantizeSample(0, 0.0f), 0.0f);
+    EXPECT_EQ(DequantizeSample(5, 0.0f), 0.0f);
+    EXPECT_FLOAT_EQ(DequantizeSample(8206, 1.0f), static_cast<float>(std::pow(8206.0, 4.0 / 3.0)));
+}
+
+TEST(DequantizeChannel, LongBandsTakeTheirOwnScaleFactor) {
+    auto s = NewState();
+    SideInfo& si = s->side_info;
+    si.global_gain[0][0] = 210;
+    for (int b = 0; b < 22; ++b) s->ScaleFactors.scalefac_l[0][0][b] = b % 5;
+    for (int i = 0; i < 576; ++i) s->QuantizedValues[0][i] = 1;
+    s->DecodedLineCount[0] = 576;
+    s->ActiveSubbandCount[1] = 3;
+    DequantizeChannel(*s, 0, 0);
+    EXPECT_EQ(s->ActiveSubbandCount[0], 32);
+    EXPECT_EQ(s->ActiveSubbandCount[1], 32);
+    int band = 0;
+    for (int i = 0; i < 576; ++i) {
+        EXPECT_FLOAT_EQ(s->SpectralSamples[0][i], static_cast<float>(std::exp2(-(band % 5) / 2.0))) << i;
+        if (i == s->LongBandEnds[band]) ++band;
+    }
+    // N = 0: everything is zero.
+    s->DecodedLineCount[0] = 0;
+    DequantizeChannel(*s, 0, 0);
+    for (int i = 0; i < 576; ++i) ASSERT_EQ(s->SpectralSamples[0][i], 0.0f);
+}
+
+TEST(DequantizeChannel, ShortLinesLandAtTheirReorderedPositions) {
+    auto s = NewState();
+    SideInfo& si = s->side_info;
+    si.global_gain[0][0] = 210;
+    si.window_switching_flag[0][0] = 1;
+    si.block_type[0][0] = 2;
+    si.subblock_gain[0][0][1] = 1;  // window 1 is 8 steps (a factor 4) quieter
+    s->QuantizedValues[0][12] = 8;  // band 1, window 0, first line
+    s->QuantizedValues[0][16] = 8;  // band 1, window 1, first line
+    s->DecodedLineCount[0] = 20;
+    DequantizeChannel(*s, 0, 0);
+    EXPECT_EQ(s->SpectralSamples[0][4], 16.0f);
+    EXPECT_EQ(s->SpectralSamples[0][10], 4.0f);
+    int nonzero = 0;
+    for (int i = 0; i < 576; ++i) nonzero += s->SpectralSamples[0][i] != 0.0f;
+    EXPECT_EQ(nonzero, 2);
+}
+
+TEST(DequantizeChannel, MixedBlocksSplitAtLine36) {
+    auto s = NewState();
+    SideInfo& si = s->side_info;
+    si.global_gain[0][0] = 210;
+    si.window_switching_flag[0][0] = 1;
+    si.block_type[0][0] = 2;
+    si.mixed_block_flag[0][0] = 1;
+    si.preflag[0][0] = 1;  // no effect below line 36
+    for (int b = 0; b < 8; ++b) s->ScaleFactors.scalefac_l[0][0][b] = 2;  // factor 1/2
+    s->ScaleFactors.scalefac_s[0][0][3][2] = 4;  // factor 1/4
+    s->QuantizedValues[0][35] = 8;
+    s->QuantizedValues[0][44] = 8;  // band 3 (4 wide) window 2, first line: window line 12
+    s->DecodedLineCount[0] = 48;
+    DequantizeChannel(*s, 0, 0);
+    EXPECT_EQ(s->SpectralSamples[0][35], 8.0f);
+    const int pos = (12 / 6) * 18 + 2 * 6 + 12 % 6;
+    EXPECT_EQ(s->SpectralSamples[0][pos], 4.0f);
+    // N = 0 still writes the long part (as zeros) and clears the rest.
+    for (float& v : s->SpectralSamples[0]) v = 7.0f;
+    s->DecodedLineCount[0] = 0;
+    for (int& q : s->QuantizedValues[0]) q = 0;
+    DequantizeChannel(*s, 0, 0);
+    for (int i = 0; i < 576; ++i) ASSERT_EQ(s->SpectralSamples[0][i], 0.0f) << i;
+}
+
+}  // namespace
+}  // namespace quv3::test
