@@ -1,0 +1,21 @@
+# quvdec decodes to a WAV of the expected size, describes streams, and fails
+# clearly on a missing file.
+execute_process(COMMAND ${QUVDEC} -q ${INPUT} -o ${OUT} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "quvdec failed: ${rc}")
+endif()
+file(SIZE ${OUT} size)
+file(READ ${OUT} head LIMIT 4 HEX)
+# 1.5 s of 44.1 kHz stereo plus the encoder's frames: about 60 frames of 4608 bytes.
+if(NOT head STREQUAL "52494646" OR size LESS 250000 OR size GREATER 300000)
+  message(FATAL_ERROR "unexpected WAV: ${head} ${size} bytes")
+endif()
+execute_process(COMMAND ${QUVDEC} --info ${INPUT} OUTPUT_VARIABLE info RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR NOT info MATCHES "sample rate: +44100 Hz" OR NOT info MATCHES "duration: +1\\.")
+  message(FATAL_ERROR "unexpected --info output: ${info}")
+endif()
+execute_process(COMMAND ${QUVDEC} /nonexistent.mp3 ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(rc EQUAL 0 OR NOT err MATCHES "cannot open file \\(-5\\)")
+  message(FATAL_ERROR "missing file: rc ${rc}, ${err}")
+endif()
+file(REMOVE ${OUT})
