@@ -19,7 +19,8 @@ std::unique_ptr<DecoderState> NewState(int id, int sampling_frequency) {
 
 void LoadMainData(DecoderState& s, const BitWriter& bits) {
     std::memset(s.main_data.bytes.data(), 0, s.main_data.bytes.size());
-    std::memcpy(s.main_data.bytes.data(), bits.bytes.data(), std::min<size_t>(bits.bytes.size(), kRingBytes));
+    if (!bits.bytes.empty())
+        std::memcpy(s.main_data.bytes.data(), bits.bytes.data(), std::min<size_t>(bits.bytes.size(), kRingBytes));
     std::memcpy(s.main_data.bytes.data() + kRingBytes, s.main_data.bytes.data(), 3);
     s.main_data.bit_pos = 0;
     s.main_data.fill = static_cast<int32_t>(bits.bytes.size() % kRingBytes);
