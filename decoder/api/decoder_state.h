@@ -101,6 +101,11 @@ struct DecoderState {
     float SubbandSamples[32][18];
     float ImdctWindows[4][36];
     std::array<float, 512> SynthesisWindow = kSynthesisWindowUnscaled;
+    // The scaled window again, tap-major ([tap][output]) and widened to double,
+    // for the vector windowing loop; prepared with SynthesisWindow.
+    double SynthesisWindowByTap[16][32];
+    // [channel][half][row][column] in the reference build; the vector build keeps
+    // each ring column's 32 rows together ([channel][half][column][row]).
     float SynthesisHistory[2][2][32][16];
     int32_t SynthesisPhase[2];
     int32_t SynthesisHalf[2];
