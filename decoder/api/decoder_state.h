@@ -35,10 +35,11 @@ struct HeaderBitReader {
 inline constexpr int32_t kRingBytes = 4096;
 inline constexpr int32_t kRingBits = kRingBytes * 8;
 inline constexpr int32_t kSpillBytes = 2048;
+inline constexpr int32_t kRingMirror = 7;  // bytes 0..6 repeated past the end, for 8-byte windows
 
 // Bit reservoir: a 4096-byte ring. Appends write on into the spill area, whose
-// part past index 4095 is then copied to the start; bytes 0..2 stay mirrored at
-// 4096..4098 so a 4-byte window read near the end sees the bytes that follow.
+// part past index 4095 is then copied to the start; bytes 0..6 stay mirrored at
+// 4096..4102 so a window read near the end sees the bytes that follow.
 struct MainDataBuffer {
     std::array<uint8_t, kRingBytes + kSpillBytes> bytes;
     int32_t fill;  // ring index of the next appended byte

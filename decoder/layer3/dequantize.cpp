@@ -29,11 +29,6 @@ float ShortGainFactor(int32_t global_gain, int32_t subblock_gain, int32_t scalef
     return GainFromExponent(global_gain - 210 - 8 * subblock_gain - m * scalefac);
 }
 
-float DequantizeSample(int32_t q, float g) {
-    if (q == 0) return 0.0f;
-    if (q > 0) return kPow43Table[q] * g;
-    return -(kPow43Table[-q] * g);
-}
 
 void DequantizeChannel(DecoderState& s, int gr, int ch) {
     const SideInfo& si = s.side_info;

@@ -23,6 +23,7 @@ void PrepareTables(DecoderState& s) {
     if (s.tables_pending != 1) return;
     ScaleSynthesisWindow(s);
     PrepareImdctWindows(s);
+    PrepareHuffmanLookup();
     s.tables_pending = 0;
 }
 
@@ -76,12 +77,16 @@ void DecodeGranule(DecoderState& s, int gr, int16_t* pcm) {
         // use the granule's own block type.
         const int lower = !wsf || mixed ? 0 : bt;
         const int upper = !wsf ? 0 : bt;
-        InverseTransformSubband(s, lower, 0, ch);
-        InverseTransformSubband(s, lower, 1, ch);
         const int active = s.ActiveSubbandCount[ch];
-        for (int sb = 2; sb < active; ++sb) InverseTransformSubband(s, upper, sb, ch);
+        // Subbands 0 and 1 always; the others up to the active count.
+        if (lower == upper) {
+            InverseTransformSubbands(s, lower, 0, active > 2 ? active : 2, ch);
+        } else {
+            InverseTransformSubbands(s, lower, 0, 2, ch);
+            InverseTransformSubbands(s, upper, 2, active, ch);
+        }
         for (int sb = active > 2 ? active : 2; sb < 32; ++sb) PassOverlapThrough(s, sb, ch);
-        for (int slot = 0; slot < 18; ++slot) SynthesizeSlot(s, ch, slot);
+        SynthesizeGranule(s, ch);
     }
     if (channels == 2) {
         std::memcpy(pcm + gr * 1152, s.StereoPcmBuffer, sizeof s.StereoPcmBuffer);

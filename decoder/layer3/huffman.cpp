@@ -11,19 +11,21 @@ bool CodewordMatches(uint32_t e, uint32_t w) {
     return ((e ^ w) >> (32 - len)) == 0;
 }
 
-}  // namespace
+// For each table and 8-bit prefix, the entry when its codeword has at most 8
+// bits (the prefix then decides it alone), else 0. Derived from the sorted
+// entries by the search below, so both give the same entry for every input.
+uint32_t g_short_codes[34][256];
 
-// Finds the entry whose codeword prefixes the next input bits: a 16-way bucket
-// on the first four bits, then a bisection inside the bucket.
-int32_t DecodeCodeword(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_out) {
+// Finds the entry whose codeword prefixes the window's bits: a 16-way bucket on
+// the first four bits, then a bisection inside the bucket. 0 when none is found.
+uint32_t FindEntry(int table, uint32_t w) {
     const CodeTable& t = kCodeTables[table];
     const uint32_t* e = t.entries;
-    const uint32_t w = PeekMainDataWindow(m);
     const uint32_t v = w >> 28;
     const int32_t first = kBucketIndex[table][v];
     uint32_t found = e[first];
     if (!CodewordMatches(found, w)) {
-        if (v == 15) return -1;
+        if (v == 15) return 0;
         const int32_t n = kBucketIndex[table][v + 1] - first;
         const uint32_t key = (w & ~0x1FFFu) | 0x1FFu;
         int32_t r = first + n / 2;
@@ -40,11 +42,54 @@ int32_t DecodeCodeword(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_
         found = e[r];
         if (!CodewordMatches(found, w)) found = e[r] <= key ? e[r + 1] : e[r - 1];
     }
+    return found;
+}
+
+// The entry found, its values stored and its length consumed.
+inline int32_t TakeEntry(MainDataBuffer& m, uint32_t found, int32_t& x_out, int32_t& y_out) {
     const int32_t len = static_cast<int32_t>(CodeLength(found));
     SkipMainDataBits(m, len);
     x_out = static_cast<int32_t>(CodeX(found));
     y_out = static_cast<int32_t>(CodeY(found));
     return len;
+}
+
+}  // namespace
+
+void PrepareHuffmanLookup() {
+    for (int t = 1; t < 34; ++t) {
+        if (kCodeTables[t].entries == nullptr) continue;
+        for (uint32_t prefix = 0; prefix < 256; ++prefix) {
+            const uint32_t e = FindEntry(t, prefix << 24);
+            g_short_codes[t][prefix] = e != 0 && CodeLength(e) <= 8 ? e : 0;
+        }
+    }
+}
+
+// Table 0's single entry has length 0 and is "found" for every input.
+int32_t DecodeCodewordBySearch(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_out) {
+    const uint32_t found = FindEntry(table, PeekMainDataWindow(m));
+    if (found == 0 && table != 0) return -1;
+    return TakeEntry(m, found, x_out, y_out);
+}
+
+namespace {
+
+// Codewords of up to 8 bits come from the prefix table; longer ones from the search.
+__attribute__((always_inline)) inline int32_t DecodeCodewordInline(MainDataBuffer& m, int table, int32_t& x_out,
+                                                                   int32_t& y_out) {
+    const uint32_t w = PeekMainDataWindow(m);
+    const uint32_t quick = g_short_codes[table][w >> 24];
+    if (quick != 0) return TakeEntry(m, quick, x_out, y_out);
+    const uint32_t found = FindEntry(table, w);
+    if (found == 0 && table != 0) return -1;
+    return TakeEntry(m, found, x_out, y_out);
+}
+
+}  // namespace
+
+int32_t DecodeCodeword(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_out) {
+    return DecodeCodewordInline(m, table, x_out, y_out);
 }
 
 void RegionBounds(const DecoderState& s, int gr, int ch, int32_t b[3]) {
@@ -94,39 +139,49 @@ int32_t DecodeSpectrum(DecoderState& s, int gr, int ch, int32_t part2_bits) {
             continue;
         }
         const int linbits = kLinbitsTable[t];
+        // One 64-bit window per pair: the codeword, linbits and sign bits
+        // (at most 19 + 2 x 14 bits) all lie within its 57 valid bits.
+        uint32_t bit = static_cast<uint32_t>(m.bit_pos);
         for (; pos < end; pos += 2) {
-            int32_t x, y;
-            const int32_t len = DecodeCodeword(m, t, x, y);
-            if (len < 0) {
-                x = y = 0;  // unreachable with complete prefix codes
-            } else {
-                used += len;
-            }
+            uint64_t w = PeekMainData64(m, bit);
+            uint32_t e = g_short_codes[t][w >> 56];
+            if (e == 0) e = FindEntry(t, static_cast<uint32_t>(w >> 32));
+            // A failed lookup (impossible with complete prefix codes) reads a zero pair.
+            const int len = static_cast<int>(CodeLength(e));
+            int32_t x = static_cast<int32_t>(CodeX(e)), y = static_cast<int32_t>(CodeY(e));
+            w <<= len;
+            int32_t n = len;
             if (x == 15 && linbits > 0) {
-                x += static_cast<int32_t>(ReadMainDataBits(m, linbits));
-                used += linbits;
+                x += static_cast<int32_t>(w >> (64 - linbits));
+                w <<= linbits;
+                n += linbits;
             }
             if (x != 0) {
-                if (ReadMainDataBits(m, 1)) x = -x;
-                used += 1;
+                if (w >> 63) x = -x;
+                w <<= 1;
+                ++n;
             }
             if (y == 15 && linbits > 0) {
-                y += static_cast<int32_t>(ReadMainDataBits(m, linbits));
-                used += linbits;
+                y += static_cast<int32_t>(w >> (64 - linbits));
+                w <<= linbits;
+                n += linbits;
             }
             if (y != 0) {
-                if (ReadMainDataBits(m, 1)) y = -y;
-                used += 1;
+                if (w >> 63) y = -y;
+                ++n;
             }
+            bit = (bit + static_cast<uint32_t>(n)) & (kRingBits - 1);
+            used += n;
             q[pos] = x;
             q[pos + 1] = y;
         }
+        m.bit_pos = static_cast<int32_t>(bit);
     }
 
     const int c1 = 32 + (si.count1table_select[gr][ch] & 1);
     while (used < budget && pos < 576) {
         int32_t quad, unused;
-        const int32_t len = DecodeCodeword(m, c1, quad, unused);
+        const int32_t len = DecodeCodewordInline(m, c1, quad, unused);
         if (len < 0) break;
         used += len;
         for (int bit = 3; bit >= 0; --bit) {

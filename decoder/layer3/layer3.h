@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "decoder/api/decoder_state.h"
+#include "decoder/tables/quant_tables.h"
 
 // The Layer III decoding stages, in the order the frame driver runs them.
 namespace quv3 {
@@ -16,9 +17,35 @@ int32_t DecodeFrame(DecoderState& s, int16_t* pcm);
 
 // Bit reservoir (main_data.cpp).
 void AppendMainData(DecoderState& s, int32_t n);
-uint32_t ReadMainDataBits(MainDataBuffer& m, int n);
-uint32_t PeekMainDataWindow(const MainDataBuffer& m);  // 32 bits at bit_pos
-void SkipMainDataBits(MainDataBuffer& m, int32_t n);  // n may be negative
+
+// The 4-byte big-endian window at the byte holding bit_pos, shifted left by
+// the bit offset: the next bits start at bit 31. The mirrored bytes past the
+// ring's end make the window at bytes 4093..4095 read on from byte 0.
+inline uint32_t PeekMainDataWindow(const MainDataBuffer& m) {
+    const uint8_t* b = &m.bytes[static_cast<uint32_t>(m.bit_pos) >> 3];
+    const uint32_t w = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    return w << (m.bit_pos & 7);
+}
+
+inline void SkipMainDataBits(MainDataBuffer& m, int32_t n) {  // n may be negative
+    m.bit_pos = (m.bit_pos + n) & (kRingBits - 1);
+}
+
+// n = 0 returns 0 and consumes nothing; n up to 25.
+// 64 bits from bit_pos (at least 57 of them valid); needs kRingMirror mirrored bytes.
+inline uint64_t PeekMainData64(const MainDataBuffer& m, uint32_t bit_pos) {
+    const uint8_t* b = &m.bytes[bit_pos >> 3];
+    uint64_t w;
+    __builtin_memcpy(&w, b, 8);
+    return __builtin_bswap64(w) << (bit_pos & 7);
+}
+
+inline uint32_t ReadMainDataBits(MainDataBuffer& m, int n) {
+    if (n == 0) return 0;
+    const uint32_t v = PeekMainDataWindow(m) >> (32 - n);
+    SkipMainDataBits(m, n);
+    return v;
+}
 
 // Side information (side_info.cpp).
 void ReadSideInfo(DecoderState& s);
@@ -27,6 +54,8 @@ void ReadSideInfo(DecoderState& s);
 int32_t ReadScaleFactors(DecoderState& s, int gr, int ch);
 
 // Huffman decoding (huffman.cpp).
+void PrepareHuffmanLookup();  // once per process, with the other derived tables
+int32_t DecodeCodewordBySearch(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_out);
 int32_t DecodeCodeword(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_out);
 // Returns the bits read beyond the part2_3_length budget (negative: left over);
 // the bit position always ends on the budget.
@@ -36,7 +65,12 @@ void RegionBounds(const DecoderState& s, int gr, int ch, int32_t bounds[3]);
 // Dequantization (dequantize.cpp).
 float LongGainFactor(int band, int32_t global_gain, int32_t scalefac_scale, int32_t scalefac, int32_t preflag);
 float ShortGainFactor(int32_t global_gain, int32_t subblock_gain, int32_t scalefac_scale, int32_t scalefac);
-float DequantizeSample(int32_t q, float g);
+// q^(4/3) x g, with the sign of q; 0.0 for q = 0 whatever g is.
+inline float DequantizeSample(int32_t q, float g) {
+    if (q == 0) return 0.0f;
+    if (q > 0) return kPow43Table[q] * g;
+    return -(kPow43Table[-q] * g);
+}
 void DequantizeChannel(DecoderState& s, int gr, int ch);
 
 // Stereo processing (stereo.cpp).
@@ -51,12 +85,16 @@ void AliasReduceBoundaries(DecoderState& s, int ch, int boundaries);  // subband
 void Imdct36(const float in[18], float out[36]);
 void Imdct12(const float in[6], float out[12]);  // windowed
 void InverseTransformSubband(DecoderState& s, int block_type, int sb, int ch);
+void InverseTransformSubbands(DecoderState& s, int block_type, int first, int end, int ch);
 void PassOverlapThrough(DecoderState& s, int sb, int ch);
+// 8 rows of 8 floats at src_stride into 8 columns at dst_stride; AVX2 processors only.
+void Transpose8x8Avx2(const float* src, int src_stride, float* dst, int dst_stride);
 
 // Polyphase synthesis (synthesis.cpp).
 void ScaleSynthesisWindow(DecoderState& s);
 void Dct32(const float in[32], float out[32]);
 int16_t RoundAndClip(double v);
 void SynthesizeSlot(DecoderState& s, int ch, int slot);
+void SynthesizeGranule(DecoderState& s, int ch);  // slots 0..17
 
 }  // namespace quv3

@@ -12,24 +12,50 @@ namespace quv3 {
 namespace {
 
 // One level of the decimation-in-frequency split for a block of n values:
-// R[0] is the plain sum, R[k >= 1] twice the DCT value.
-template <int N>
-void DctSplit(const float* v, float* r) {
+// R[0] is the plain sum, R[k >= 1] twice the DCT value. V is float, or a vector
+// of floats holding the same transform of several time slots, one per lane:
+// every lane sees exactly the scalar sequence of operations.
+template <class V, int N>
+__attribute__((always_inline)) inline void DctSplit(const V* v, V* r) {
     if constexpr (N == 1) {
         r[0] = v[0];
     } else {
-        float a[N / 2], b[N / 2], ra[N / 2], rb[N / 2];
+        V a[N / 2], b[N / 2], ra[N / 2], rb[N / 2];
         for (int k = 0; k < N / 2; ++k) {
             a[k] = v[k] + v[N - 1 - k];
             b[k] = (v[k] - v[N - 1 - k]) * kDctCosTable[(2 * k + 1) * 32 / N - 1];
         }
-        DctSplit<N / 2>(a, ra);
-        DctSplit<N / 2>(b, rb);
+        DctSplit<V, N / 2>(a, ra);
+        DctSplit<V, N / 2>(b, rb);
         for (int k = 0; k < N / 2; ++k) r[2 * k] = ra[k];
         r[1] = rb[0];
         for (int k = 1; k < N / 2; ++k) r[2 * k + 1] = rb[k] - r[2 * k - 1];
     }
 }
+
+// Eight time slots side by side.
+typedef float Lanes8 __attribute__((vector_size(32)));
+
+// The DCT of all 18 slots of a granule, slot t in lane t % 8 of y[t / 8][n].
+// Slots 16 and 17 share the last batch with six zero lanes.
+__attribute__((always_inline)) inline void Dct32SlotsBody(const float (*subbands)[18], Lanes8 (*y)[32]) {
+    Lanes8 x[32];
+    for (int batch = 0; batch < 2; ++batch) {
+        for (int k = 0; k < 32; ++k) __builtin_memcpy(&x[k], &subbands[k][8 * batch], sizeof x[k]);
+        DctSplit<Lanes8, 32>(x, y[batch]);
+    }
+    for (int k = 0; k < 32; ++k) x[k] = Lanes8{subbands[k][16], subbands[k][17], 0, 0, 0, 0, 0, 0};
+    DctSplit<Lanes8, 32>(x, y[2]);
+}
+
+void Dct32Slots(const float (*subbands)[18], Lanes8 (*y)[32]) { Dct32SlotsBody(subbands, y); }
+
+__attribute__((target("avx2"))) void Dct32SlotsAvx2(const float (*subbands)[18], Lanes8 (*y)[32]) {
+    Dct32SlotsBody(subbands, y);
+}
+
+using DctKernel = void (*)(const float (*)[18], Lanes8 (*)[32]);
+DctKernel g_dct_kernel = Dct32Slots;
 
 #if QUV3_X86_VECTOR
 // The windowing loop across outputs: each output keeps its own double sum over
@@ -76,22 +102,45 @@ __attribute__((target("avx2,fma"))) void WindowAvx2(const float* half, int p, co
     }
 }
 
+// GCC 12's AVX-512 conversion intrinsics trip -Wuninitialized inside its own header.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+__attribute__((target("avx512f"))) void WindowAvx512(const float* half, int p, const double* window, int32_t* out) {
+    __m512d acc[4];
+    for (__m512d& a : acc) a = _mm512_setzero_pd();
+    for (int i = 0; i < 16; ++i) {
+        const float* col = half + ((p + i) & 15) * 32;
+        const double* w = window + i * 32;
+        for (int k = 0; k < 4; ++k) {
+            const __m512d h = _mm512_cvtps_pd(_mm256_loadu_ps(col + 8 * k));
+            acc[k] = _mm512_fmadd_pd(h, _mm512_loadu_pd(w + 8 * k), acc[k]);
+        }
+    }
+    const __m512d hi = _mm512_set1_pd(32767.0), lo = _mm512_set1_pd(-32767.0);
+    for (int k = 0; k < 4; ++k) {
+        const __m256i r = _mm512_cvtpd_epi32(_mm512_min_pd(_mm512_max_pd(acc[k], lo), hi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * k), r);
+    }
+}
+#pragma GCC diagnostic pop
+
 WindowKernel g_window_kernel = WindowSse2;
 
 bool CpuHasAvx2Fma() {
-#if defined(__GNUC__)
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-#else
-    return false;
-#endif
+}
+
+bool CpuHasAvx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f");
 }
 #endif
 
 }  // namespace
 
 // Y[0] = X[0], Y[n] = 2 X[n], X[n] = sum_k x[k] cos((2k + 1) n pi / 64).
-void Dct32(const float in[32], float out[32]) { DctSplit<32>(in, out); }
+void Dct32(const float in[32], float out[32]) { DctSplit<float, 32>(in, out); }
 
 // Once per process; also picks the windowing loop for this processor.
 void ScaleSynthesisWindow(DecoderState& s) {
@@ -99,7 +148,8 @@ void ScaleSynthesisWindow(DecoderState& s) {
     for (int i = 0; i < 16; ++i)
         for (int j = 0; j < 32; ++j) s.SynthesisWindowByTap[i][j] = s.SynthesisWindow[16 * j + i];
 #if QUV3_X86_VECTOR
-    g_window_kernel = CpuHasAvx2Fma() ? WindowAvx2 : WindowSse2;
+    g_window_kernel = CpuHasAvx512() ? WindowAvx512 : CpuHasAvx2Fma() ? WindowAvx2 : WindowSse2;
+    g_dct_kernel = CpuHasAvx2Fma() ? Dct32SlotsAvx2 : Dct32Slots;
 #endif
 }
 
@@ -112,13 +162,14 @@ int16_t RoundAndClip(double v) {
     return -32767;  // also NaN, which finite input never produces
 }
 
-void SynthesizeSlot(DecoderState& s, int ch, int slot) {
+namespace {
+
+// History update, windowing and PCM of one slot whose DCT is y.
+// y[n] stands at y[n * ystride].
+template <int ystride>
+void FinishSlot(DecoderState& s, int ch, int slot, const float* y) {
     const int p = s.SynthesisPhase[ch];
     const int h = s.SynthesisHalf[ch];
-    float x[32], y[32];
-    for (int k = 0; k < 32; ++k) x[k] = s.SubbandSamples[k][slot];
-    Dct32(x, y);
-
     const bool stereo = s.channel_count == 2;
     int16_t* pcm = stereo ? &s.StereoPcmBuffer[2 * 32 * slot + ch] : &s.MonoPcmBuffer[32 * slot];
     const int stride = stereo ? 2 : 1;
@@ -128,12 +179,12 @@ void SynthesizeSlot(DecoderState& s, int ch, int slot) {
     float* other = &s.SynthesisHistory[ch][1 - h][0][0];
     float* nc = now + 32 * p;
     float* oc = other + 32 * p;
-    for (int r = 0; r < 16; ++r) nc[r] = y[16 + r];
+    for (int r = 0; r < 16; ++r) nc[r] = y[(16 + r) * ystride];
     nc[16] = 0.0f;
-    for (int r = 17; r < 32; ++r) nc[r] = -y[48 - r];
-    for (int r = 0; r < 16; ++r) oc[r] = -y[16 - r];
+    for (int r = 17; r < 32; ++r) nc[r] = -y[(48 - r) * ystride];
+    for (int r = 0; r < 16; ++r) oc[r] = -y[(16 - r) * ystride];
     oc[16] = -2.0f * y[0];
-    for (int r = 17; r < 32; ++r) oc[r] = -y[r - 16];
+    for (int r = 17; r < 32; ++r) oc[r] = -y[(r - 16) * ystride];
     int32_t out[32];
     g_window_kernel(now, p, &s.SynthesisWindowByTap[0][0], out);
     for (int j = 0; j < 32; ++j) pcm[j * stride] = static_cast<int16_t>(out[j]);
@@ -141,12 +192,12 @@ void SynthesizeSlot(DecoderState& s, int ch, int slot) {
     float(*hist)[32][16] = s.SynthesisHistory[ch];
     float(*now)[16] = hist[h];
     float(*other)[16] = hist[1 - h];
-    for (int r = 0; r < 16; ++r) now[r][p] = y[16 + r];
+    for (int r = 0; r < 16; ++r) now[r][p] = y[(16 + r) * ystride];
     now[16][p] = 0.0f;
-    for (int r = 17; r < 32; ++r) now[r][p] = -y[48 - r];
-    for (int r = 0; r < 16; ++r) other[r][p] = -y[16 - r];
+    for (int r = 17; r < 32; ++r) now[r][p] = -y[(48 - r) * ystride];
+    for (int r = 0; r < 16; ++r) other[r][p] = -y[(16 - r) * ystride];
     other[16][p] = -2.0f * y[0];
-    for (int r = 17; r < 32; ++r) other[r][p] = -y[r - 16];
+    for (int r = 17; r < 32; ++r) other[r][p] = -y[(r - 16) * ystride];
     const float* window = s.SynthesisWindow.data();
     for (int j = 0; j < 32; ++j) {
         const float* row = now[j];
@@ -158,6 +209,36 @@ void SynthesizeSlot(DecoderState& s, int ch, int slot) {
 #endif
     s.SynthesisPhase[ch] = (p - 1) & 15;
     s.SynthesisHalf[ch] = 1 - h;
+}
+
+}  // namespace
+
+void SynthesizeSlot(DecoderState& s, int ch, int slot) {
+    float x[32], y[32];
+    for (int k = 0; k < 32; ++k) x[k] = s.SubbandSamples[k][slot];
+    Dct32(x, y);
+    FinishSlot<1>(s, ch, slot, y);
+}
+
+// The 18 slots of a granule in order; the same result as 18 SynthesizeSlot calls.
+void SynthesizeGranule(DecoderState& s, int ch) {
+#if QUV3_X86_VECTOR
+    Lanes8 y[3][32];
+    g_dct_kernel(s.SubbandSamples, y);
+    const float* lanes = reinterpret_cast<const float*>(y);
+    if (g_dct_kernel == Dct32SlotsAvx2) {
+        // Slot-major again for the slot loop: y[t / 8][n] lane t % 8 to slots[t][n].
+        float slots[16][32];
+        for (int b = 0; b < 2; ++b)
+            for (int n0 = 0; n0 < 32; n0 += 8) Transpose8x8Avx2(lanes + b * 256 + n0 * 8, 8, &slots[8 * b][n0], 32);
+        for (int slot = 0; slot < 16; ++slot) FinishSlot<1>(s, ch, slot, slots[slot]);
+        for (int slot = 16; slot < 18; ++slot) FinishSlot<8>(s, ch, slot, lanes + 2 * 256 + slot % 8);
+        return;
+    }
+    for (int slot = 0; slot < 18; ++slot) FinishSlot<8>(s, ch, slot, lanes + (slot / 8) * 256 + slot % 8);
+#else
+    for (int slot = 0; slot < 18; ++slot) SynthesizeSlot(s, ch, slot);
+#endif
 }
 
 }  // namespace quv3

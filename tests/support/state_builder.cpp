@@ -21,7 +21,7 @@ void LoadMainData(DecoderState& s, const BitWriter& bits) {
     std::memset(s.main_data.bytes.data(), 0, s.main_data.bytes.size());
     if (!bits.bytes.empty())
         std::memcpy(s.main_data.bytes.data(), bits.bytes.data(), std::min<size_t>(bits.bytes.size(), kRingBytes));
-    std::memcpy(s.main_data.bytes.data() + kRingBytes, s.main_data.bytes.data(), 3);
+    std::memcpy(s.main_data.bytes.data() + kRingBytes, s.main_data.bytes.data(), kRingMirror);
     s.main_data.bit_pos = 0;
     s.main_data.fill = static_cast<int32_t>(bits.bytes.size() % kRingBytes);
 }
