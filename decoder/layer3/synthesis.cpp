@@ -33,6 +33,7 @@ __attribute__((always_inline)) inline void DctSplit(const V* v, V* r) {
     }
 }
 
+#if QUV3_X86_VECTOR
 // Eight time slots side by side.
 typedef float Lanes8 __attribute__((vector_size(32)));
 
@@ -56,6 +57,7 @@ __attribute__((target("avx2"))) void Dct32SlotsAvx2(const float (*subbands)[18],
 
 using DctKernel = void (*)(const float (*)[18], Lanes8 (*)[32]);
 DctKernel g_dct_kernel = Dct32Slots;
+#endif
 
 #if QUV3_X86_VECTOR
 // The windowing loop across outputs: each output keeps its own double sum over
