@@ -1,6 +1,12 @@
 // quvdec: decodes an MPEG audio Layer III file to a 16-bit WAVE file through
 // the quv3 library's public interface, or describes the stream.
+#if defined(_WIN32)
+#include <io.h>
+#define isatty _isatty
+#define STDERR_FILENO 2
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cmath>

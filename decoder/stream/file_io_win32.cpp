@@ -1,0 +1,60 @@
+// The decoder's file access on Windows: the file opened read-only as bytes.
+#include <windows.h>
+
+#include "decoder/stream/file_io.h"
+
+namespace quv3::io {
+namespace {
+
+HANDLE AsHandle(FileHandle f) { return reinterpret_cast<HANDLE>(f); }
+
+}  // namespace
+
+FileHandle OpenRead(const char* path) {
+    if (path == nullptr) return kNoFile;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(h);
+}
+
+int32_t Read(FileHandle f, void* buffer, int32_t n) {
+    auto* p = static_cast<unsigned char*>(buffer);
+    int32_t got = 0;
+    while (got < n) {
+        DWORD done = 0;
+        if (!ReadFile(AsHandle(f), p + got, static_cast<DWORD>(n - got), &done, nullptr) || done == 0) break;
+        got += static_cast<int32_t>(done);
+    }
+    return got;
+}
+
+int64_t Tell(FileHandle f) {
+    LARGE_INTEGER zero{}, pos{};
+    if (!SetFilePointerEx(AsHandle(f), zero, &pos, FILE_CURRENT)) return -1;
+    return pos.QuadPart;
+}
+
+int32_t SeekTo(FileHandle f, int64_t offset) {
+    if (offset < 0) return -1;
+    LARGE_INTEGER to{};
+    to.QuadPart = offset;
+    return SetFilePointerEx(AsHandle(f), to, nullptr, FILE_BEGIN) ? 0 : -1;
+}
+
+int32_t SeekBy(FileHandle f, int64_t delta) {
+    const int64_t here = Tell(f);
+    if (here < 0 || here + delta < 0) return -1;
+    return SeekTo(f, here + delta);
+}
+
+int64_t Length(FileHandle f) {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(AsHandle(f), &size) ? size.QuadPart : 0;
+}
+
+int32_t Close(FileHandle f) {
+    if (f == kNoFile) return -1;
+    return CloseHandle(AsHandle(f)) ? 0 : -1;
+}
+
+}  // namespace quv3::io

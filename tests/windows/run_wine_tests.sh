@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The Windows deliverables for real: the export tables of both builds, the
+# 64-bit quv3.dll under Wine against the Linux build's PCM, and updater.exe in a
+# fresh Wine prefix under Xvfb with its message boxes answered by key presses.
+# Usage: run_wine_tests.sh WIN64_BUILD WIN32_BUILD LINUX_QUVDEC FIXTURE_DIR
+set -euo pipefail
+win64=$(cd "$1" && pwd) win32=$(cd "$2" && pwd) quvdec=$3 fixtures=$(cd "$4" && pwd)
+tmp=$(mktemp -d)
+export WINEPREFIX="$tmp/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$tmp"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+echo "== export tables"
+for pair in "x86_64:$win64" "i686:$win32"; do
+  arch=${pair%%:*} dir=${pair#*:}
+  names=$("$arch-w64-mingw32-objdump" -p "$dir/quv3.dll" |
+    sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/\[/ && !/Table/ {print $NF}' | sort | tr '\n' ' ')
+  [ "$names" = "ExitQuv InitQuv Quv QuvOneBck ResetQuv SeekQuv " ] || fail "$arch exports: $names"
+  "$arch-w64-mingw32-objdump" -p "$dir/updater.exe" > "$tmp/updater.txt"
+  grep -q 'Subsystem.*(Windows GUI)' "$tmp/updater.txt" || fail "$arch updater.exe is not a GUI program"
+  deps=$("$arch-w64-mingw32-objdump" -p "$dir/quv3.dll" | awk '/DLL Name/ {print $3}' | sort | tr '\n' ' ')
+  case "$deps" in *gcc*|*stdc++*|*winpthread*) fail "$arch quv3.dll needs a compiler runtime: $deps" ;; esac
+  echo "$arch: exports $names; imports $deps"
+done
+
+wine wineboot -i >/dev/null 2>&1 || true
+
+echo "== quv3.dll under Wine against the Linux build"
+for f in "$fixtures"/*.mp3; do
+  "$quvdec" -q --raw "$f" -o "$tmp/linux.pcm"
+  (cd "$win64" && timeout 120 wine quv3_host.exe "Z:${f//\//\\}" "Z:${tmp//\//\\}\\windows.pcm" >/dev/null) ||
+    fail "host on $(basename "$f")"
+  cmp -s "$tmp/linux.pcm" "$tmp/windows.pcm" || fail "$(basename "$f") differs from the Linux build"
+  echo "$(basename "$f"): identical ($(stat -c %s "$tmp/windows.pcm") bytes)"
+done
+
+echo "== updater.exe under Xvfb"
+prog="$tmp/prog" inst="$WINEPREFIX/drive_c/Drums"
+mkdir -p "$prog" "$inst"
+cp "$win64/updater.exe" "$prog/"
+printf 'Drum Kit\r\nThree new sounds.\r\nSoftware\\Maker\\Drums\r\n3\r\nkick.cp8 snare.cp8 notes.txt\r\n' > "$prog/setup.ins"
+head -c 20000 /dev/urandom > "$prog/kick.cp8"
+printf '\x80\x80\x7f\xff' > "$prog/snare.cp8"
+echo "read me" > "$prog/notes.txt"
+wine reg add 'HKLM\Software\Maker\Drums' /ve /d 'C:\Drums\drums.exe' /f /reg:64 >/dev/null 2>&1 ||
+  fail "reg add"
+
+# Runs updater.exe and answers each box named in turn with its key.
+# answer CAPTION KEY [CAPTION KEY ...]
+cat > "$tmp/answer.sh" <<'INNER'
+#!/usr/bin/env bash
+set -u
+prog=$1; shift
+(cd "$prog" && exec wine updater.exe) > "$prog/../wine.log" 2>&1 &
+pid=$!
+while [ $# -ge 2 ]; do
+  caption=$1 key=$2; shift 2
+  done_box=0
+  for _ in $(seq 1 240); do
+    w=$(xdotool search --name "^${caption}\$" 2>/dev/null | head -n1)
+    if [ -n "$w" ]; then
+      # No window manager runs: focus the box itself, then type; retry until it is gone.
+      for _ in $(seq 1 20); do
+        sleep 0.5
+        xdotool windowfocus --sync "$w" >/dev/null 2>&1 || true
+        xdotool key "$key" >/dev/null 2>&1 || true
+        sleep 0.5
+        xdotool search --name "^${caption}\$" >/dev/null 2>&1 || { done_box=1; break; }
+      done
+      break
+    fi
+    sleep 0.5
+  done
+  if [ $done_box != 1 ]; then
+    echo "box '$caption' not answered; windows:"
+    for w in $(xdotool search --name . 2>/dev/null); do echo "  [$(xdotool getwindowname "$w")]"; done
+    tail -5 "$prog/../wine.log"
+    kill $pid 2>/dev/null; exit 1
+  fi
+  echo "answered '$caption' with $key"
+done
+for _ in $(seq 1 60); do kill -0 $pid 2>/dev/null || exit 0; sleep 0.5; done
+echo "updater.exe did not exit"; kill $pid; exit 1
+INNER
+chmod +x "$tmp/answer.sh"
+# Each GUI run starts a new wineserver, so that the desktop process opens on its X display.
+run() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" "$tmp/answer.sh" "$prog" "$@"
+}
+
+run "Update info:" Return "Ready: " Return || fail "yes run"
+[ -f "$prog/kick.wav" ] && [ -f "$prog/snare.wav" ] || fail "converted files next to the sources"
+[ "$(stat -c %s "$prog/kick.wav")" -eq $((44 + 40000)) ] || fail "kick.wav size"
+cmp -s "$prog/kick.wav" "$inst/kick.wav" || fail "kick.wav not installed"
+cmp -s "$prog/snare.wav" "$inst/snare.wav" || fail "snare.wav not installed"
+cmp -s "$prog/notes.txt" "$inst/notes.txt" || fail "notes.txt not installed"
+[ -z "$(ls "$inst" | grep tmp || true)" ] || fail "temporary copy left behind"
+echo "yes: three files installed"
+
+rm -f "$inst"/*
+run "Update info:" n "Ready: " Return || fail "no run"
+[ -z "$(ls "$inst")" ] || fail "the No answer installed files"
+echo "no: nothing installed"
+
+wine reg delete 'HKLM\Software\Maker\Drums' /f /reg:64 >/dev/null 2>&1 || fail "reg delete"
+run " Error:" Return || fail "no error box for the missing key"
+echo "missing key: error box shown"
+echo "windows deliverables under Wine: ok"

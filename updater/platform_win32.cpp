@@ -1,0 +1,56 @@
+// The Win32 services of the update run.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "updater/platform.h"
+
+namespace updater {
+namespace {
+
+int ModulePath(char* buffer, int capacity) {
+    const DWORD n = GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(capacity));
+    if (n == 0 || n >= static_cast<DWORD>(capacity)) return -1;
+    return static_cast<int>(n);
+}
+
+// The default value of HKEY_LOCAL_MACHINE\subkey, opened with full access; its type is not examined.
+int ReadInstallKey(const char* subkey, char* value, int capacity) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 0;
+    DWORD size = static_cast<DWORD>(capacity);
+    const LONG r = RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS) return 0;
+    value[size < static_cast<DWORD>(capacity) ? size : capacity - 1] = '\0';
+    return 1;
+}
+
+int MessageBoxWin(const char* text, const char* caption, int style) {
+    const UINT type = style == kBoxYesNo ? MB_YESNO : style == kBoxError ? MB_ICONERROR | MB_OK : MB_OK;
+    return MessageBoxA(nullptr, text, caption, type);  // IDOK, IDYES and IDNO are the kAnswer values
+}
+
+// CopyFileA onto a temporary name beside the target, then a replacing rename:
+// the target is never left half-written.
+int CopyFileWin(const char* from, const char* to) {
+    char temp[MAX_PATH + 32];
+    if (std::snprintf(temp, sizeof temp, "%s.updater-tmp", to) >= static_cast<int>(sizeof temp)) return 0;
+    if (!CopyFileA(from, temp, FALSE)) {
+        DeleteFileA(temp);
+        return 0;
+    }
+    if (!MoveFileExA(temp, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(temp);
+        return 0;
+    }
+    return 1;
+}
+
+const Platform kWin32 = {'\\', ModulePath, ReadInstallKey, MessageBoxWin, CopyFileWin};
+
+}  // namespace
+
+const Platform& NativePlatform() { return kWin32; }
+
+}  // namespace updater
