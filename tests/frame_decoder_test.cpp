@@ -158,6 +158,16 @@ TEST(FrameLoop, UndecodableHeaderMidStreamIsSkipped) {
         EXPECT_EQ(d.frames_written, 11) << "bitrate index " << bad_index;
         for (int16_t v : d.pcm) ASSERT_EQ(v, 0);
     }
+    // The reserved sampling frequency has no rate and no band table.
+    HeaderSpec h;
+    Bytes file;
+    for (int i = 0; i < 12; ++i) {
+        Bytes frame = SilentFrame(h);
+        if (i == 5) frame[2] |= 0x0C;
+        Append(file, frame);
+    }
+    TempFile f(file);
+    EXPECT_EQ(DecodeWithQuv(f.path).frames_written, 11);
 }
 
 TEST(FrameLoop, TruncatedLastFrameEndsTheStreamSafely) {
