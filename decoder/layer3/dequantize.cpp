@@ -48,17 +48,15 @@ void DequantizeChannel(DecoderState& s, int gr, int ch) {
     const bool mixed = short_blocks && si.mixed_block_flag[gr][ch];
 
     if (!short_blocks) {
+        // Band by band: the gain changes after each band's last line.
         const int32_t preflag = si.preflag[gr][ch];
-        int band = 0;
-        float g = LongGainFactor(0, gg, sfs, sfl[0], preflag);
-        for (int32_t i = 0; i < n; ++i) {
-            out[i] = DequantizeSample(q[i], g);
-            if (i == le[band] && i < 575) {
-                ++band;
-                g = LongGainFactor(band, gg, sfs, sfl[band], preflag);
-            }
+        int32_t i = 0;
+        for (int band = 0; band < 22 && i < n; ++band) {
+            const float g = LongGainFactor(band, gg, sfs, sfl[band], preflag);
+            const int32_t last = le[band] < n - 1 ? le[band] : n - 1;
+            for (; i <= last; ++i) out[i] = DequantizeSample(q[i], g);
         }
-        for (int32_t i = n; i < 576; ++i) out[i] = 0.0f;
+        for (; i < 576; ++i) out[i] = 0.0f;
         return;
     }
 

@@ -8,7 +8,8 @@ namespace {
 int32_t Max(int32_t a, int32_t b) { return a > b ? a : b; }
 
 // One line of a joint-stereo granule, written at output position p of both channels.
-void StereoLine(DecoderState& s, int32_t j, int32_t p, float gl, float gr, int32_t ms, int32_t position) {
+__attribute__((always_inline)) inline void StereoLine(DecoderState& s, int32_t j, int32_t p, float gl, float gr,
+                                                     int32_t ms, int32_t position) {
     if (j >= 576) return;
     const float vl = DequantizeSample(s.QuantizedValues[0][j], gl);
     float* left = s.SpectralSamples[0];
