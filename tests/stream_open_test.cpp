@@ -7,6 +7,7 @@
 
 #include "decoder/api/quv3.h"
 #include "decoder/stream/stream.h"
+#include "tests/support/pcm_compare.h"
 #include "tests/support/stream_builder.h"
 
 namespace quv3::test {
@@ -145,6 +146,26 @@ TEST(StreamOpen, FirstHeaderWithoutTableBitrateOpensWithoutDuration) {
         EXPECT_EQ(o.info.bitrate, 0);
         EXPECT_EQ(o.info.total_samples, 0);
     }
+}
+
+// Free format: the frame length is measured between the first headers.
+TEST(StreamOpen, FreeFormatStreamsAreMeasuredAndDecoded) {
+    HeaderSpec h;
+    h.bitrate_index = 0;
+    Bytes file;
+    for (int i = 0; i < 20; ++i) {
+        Bytes frame = HeaderBytes(h);
+        frame.resize(300, 0);  // side information and main data all zero: silence
+        Append(file, frame);
+    }
+    TempFile f(file);
+    StreamInfo* info = nullptr;
+    ASSERT_EQ(InitQuv(f.path.c_str(), &info), 0);
+    EXPECT_EQ(info->bitrate, 300 * 44100 / 144000);
+    EXPECT_EQ(info->total_samples, static_cast<int32_t>(6000.0 * 44100 / (info->bitrate * 125.0)));
+    ExitQuv();
+    const Decoded d = DecodeWithQuv(f.path);
+    EXPECT_EQ(d.frames_written, 20);
 }
 
 TEST(StreamOpen, ResultCodes) {

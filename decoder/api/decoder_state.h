@@ -79,6 +79,9 @@ struct DecoderState {
     io::FileHandle file = io::kNoFile;
     int32_t data_start;
     int32_t stream_length;
+    // Free-format streams: the length of their frames without padding, measured
+    // between the first two headers when the stream is opened; 0 otherwise.
+    int32_t free_format_bytes;
     StreamInfo stream_info;
     std::array<uint8_t, 4> sync_pattern;
     int32_t status;

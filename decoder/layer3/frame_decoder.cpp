@@ -34,12 +34,6 @@ void SelectBandTables(DecoderState& s) {
     s.ShortReorder = kShortReorderTable[row].data();
 }
 
-int32_t FrameBytes(const FrameHeader& h) {
-    const int32_t rate = HeaderSampleRate(h);
-    if (rate == 0) return 0;
-    return HeaderBitrate(h) * (h.ID == 1 ? 144000 : 72000) / rate;
-}
-
 namespace {
 
 void DecodeGranule(DecoderState& s, int gr, int16_t* pcm) {
@@ -98,15 +92,15 @@ void DecodeGranule(DecoderState& s, int gr, int16_t* pcm) {
 }  // namespace
 
 // Decodes the frame whose header was read last. A header that cannot be sized
-// (free format, bitrate index 15, reserved rate or layer) reads nothing and
-// writes nothing: the next header read resynchronises.
+// (bitrate index 15, reserved rate or layer, free format of unknown length)
+// reads nothing and writes nothing: the next header read resynchronises.
 int32_t DecodeFrame(DecoderState& s, int16_t* pcm) {
     const FrameHeader& h = s.header;
-    if (!HeaderIsDecodable(h)) return 0;
+    if (!HeaderIsDecodable(h, s.free_format_bytes)) return 0;
     s.channel_count = h.mode == 3 ? 1 : 2;
     const int32_t non_main = 4 + SideInfoByteCount(h) + (h.protection_bit == 0 ? 2 : 0);
     ReadSideInfo(s);
-    const int32_t frame_bytes = FrameBytes(h);
+    const int32_t frame_bytes = FrameBytes(h, s.free_format_bytes);
     const int32_t main_bytes = frame_bytes + h.padding_bit - non_main;
     MainDataBuffer& m = s.main_data;
     const int32_t begin = s.side_info.main_data_begin;

@@ -12,7 +12,6 @@ namespace quv3 {
 void ClearDecoderMemories(DecoderState& s);
 void PrepareTables(DecoderState& s);
 void SelectBandTables(DecoderState& s);
-int32_t FrameBytes(const FrameHeader& h);  // without padding
 int32_t DecodeFrame(DecoderState& s, int16_t* pcm);
 
 // Bit reservoir (main_data.cpp).

@@ -64,8 +64,15 @@ int32_t HeaderSampleRate(const FrameHeader& h) {
     return kSamplingRateTable[(h.ID & 1) * 3 + h.sampling_frequency];
 }
 
-bool HeaderIsDecodable(const FrameHeader& h) {
-    return h.layer == 1 && HeaderBitrate(h) > 0 && HeaderSampleRate(h) > 0;
+bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes) {
+    return FrameBytes(h, free_format_bytes) > 0;
+}
+
+int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes) {
+    const int32_t rate = HeaderSampleRate(h);
+    if (h.layer != 1 || rate == 0 || h.bitrate_index == 15) return 0;
+    if (h.bitrate_index == 0) return free_format_bytes;
+    return HeaderBitrate(h) * (h.ID == 1 ? 144000 : 72000) / rate;
 }
 
 }  // namespace quv3

@@ -17,8 +17,13 @@ int32_t ReadHeaderAndCrc(DecoderState& s);
 int32_t HeaderBitrate(const FrameHeader& h);  // kbit/s of the header's own layer row
 int32_t HeaderSampleRate(const FrameHeader& h);  // Hz, 0 for the reserved index 3
 int32_t SideInfoByteCount(const FrameHeader& h);
-// A frame this decoder can size and decode: Layer III with a table bitrate and rate.
-bool HeaderIsDecodable(const FrameHeader& h);
+// A frame this decoder can size and decode: Layer III with a rate and a table
+// bitrate, or free format when the stream's free-format frame length is known.
+bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes = 0);
+// Frame length without padding; 0 when it cannot be formed.
+int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes = 0);
+// The free-format frame length of a stream whose first header is at data_start, or 0.
+int32_t MeasureFreeFormat(DecoderState& s);
 
 // Stream opening (stream_open.cpp).
 int32_t FindXingHeader(const uint8_t* probe, int32_t probe_len, int32_t& frames, int32_t& bytes);

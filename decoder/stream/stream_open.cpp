@@ -92,6 +92,7 @@ int32_t OpenStream(DecoderState& s, const char* path) {
     info.layer = 3;
     info.bits_per_sample = 16;
     info.sample_rate = HeaderSampleRate(h);
+    s.free_format_bytes = h.bitrate_index == 0 ? MeasureFreeFormat(s) : 0;
     if (has_xing) {
         info.vbr = 1;
         // 32-bit wrap-around as the counts are stored; a count of 0 or 1 (or a
@@ -108,7 +109,10 @@ int32_t OpenStream(DecoderState& s, const char* path) {
     } else {
         info.vbr = 0;
         info.bitrate = HeaderBitrate(h);
-        // Free format (index 0) and index 15 have no table bitrate: no duration, 0.
+        // Free format: the bitrate the measured frame length stands for.
+        if (s.free_format_bytes > 0)
+            info.bitrate = s.free_format_bytes * info.sample_rate / (h.ID == 1 ? 144000 : 72000);
+        // Index 15 (and free format of unknown length) has no bitrate: no duration, 0.
         info.total_samples = info.bitrate > 0
                                  ? TruncateToInt32(static_cast<double>(s.stream_length) * info.sample_rate /
                                                    (info.bitrate * 125.0))

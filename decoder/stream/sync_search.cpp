@@ -57,12 +57,13 @@ int32_t SyncBackward(DecoderState& s) {
 
 // Reads the header at the file position; on a damaged header resynchronises
 // forward until a header reads. -4 when the search reaches the end. Headers
-// that carry the sync word but cannot be decoded (free format, bitrate index
-// 15, a layer other than III) are skipped like damaged ones.
+// that carry the sync word but cannot be decoded (bitrate index 15, a layer
+// other than III, free format in a stream that did not start with it) are
+// skipped like damaged ones.
 int32_t ReadNextHeader(DecoderState& s) {
     for (;;) {
         int32_t r = ReadFrameHeader(s);
-        if (r == 0 && HeaderIsDecodable(s.header)) break;
+        if (r == 0 && HeaderIsDecodable(s.header, s.free_format_bytes)) break;
         if (SyncForward(s) != 0) return -4;
     }
     if (s.header.protection_bit == 0) SkipCrc(s);
@@ -99,6 +100,32 @@ int32_t SeekFraction(DecoderState& s, float fraction) {
         return -4;
     }
     ReadHeaderAndCrc(s);
+    return 0;
+}
+
+// Free format: the second header, with the same masked fields and free format
+// too, stands one frame length (plus the first frame's padding byte) behind the
+// first; a third one the same distance on confirms it when the file holds it.
+int32_t MeasureFreeFormat(DecoderState& s) {
+    constexpr int32_t kSearch = 2 * 2900;  // two of the longest free-format frames
+    uint8_t b[kSearch + 4];
+    const int64_t back = io::Tell(s.file);
+    io::SeekTo(s.file, s.data_start);
+    const int32_t got = io::Read(s.file, b, kSearch + 4);
+    io::SeekTo(s.file, back);
+    auto is_free_header = [&](int32_t at) {
+        return at + 4 <= got && MatchesSyncPattern(s, b + at) && (b[at + 2] >> 4) == 0;
+    };
+    const int32_t padding = (b[2] >> 1) & 1;
+    const int32_t shortest = 4 + SideInfoByteCount(s.header) + (s.header.protection_bit == 0 ? 2 : 0);
+    for (int32_t at = shortest; at + 4 <= got && at <= kSearch / 2; ++at) {
+        if (!is_free_header(at)) continue;
+        const int32_t length = at - padding;
+        const int32_t next = at + length + ((b[at + 2] >> 1) & 1);
+        // A third header where the second one's frame ends (a padding byte more or less).
+        if (next + 4 > got || is_free_header(next) || is_free_header(next - 1) || is_free_header(next + 1))
+            return length;
+    }
     return 0;
 }
 
