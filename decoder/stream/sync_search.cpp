@@ -108,7 +108,7 @@ int32_t SeekFraction(DecoderState& s, float fraction) {
 // first; a third one the same distance on confirms it when the file holds it.
 int32_t MeasureFreeFormat(DecoderState& s) {
     constexpr int32_t kSearch = 2 * 2900;  // two of the longest free-format frames
-    uint8_t b[kSearch + 4];
+    uint8_t b[kSearch + 4] = {};
     const int64_t back = io::Tell(s.file);
     io::SeekTo(s.file, s.data_start);
     const int32_t got = io::Read(s.file, b, kSearch + 4);
