@@ -181,15 +181,50 @@ void FinishSlot(DecoderState& s, int ch, int slot, const float* y) {
     float* other = &s.SynthesisHistory[ch][1 - h][0][0];
     float* nc = now + 32 * p;
     float* oc = other + 32 * p;
-    for (int r = 0; r < 16; ++r) nc[r] = y[(16 + r) * ystride];
-    nc[16] = 0.0f;
-    for (int r = 17; r < 32; ++r) nc[r] = -y[(48 - r) * ystride];
-    for (int r = 0; r < 16; ++r) oc[r] = -y[(16 - r) * ystride];
-    oc[16] = -2.0f * y[0];
-    for (int r = 17; r < 32; ++r) oc[r] = -y[(r - 16) * ystride];
-    int32_t out[32];
+    if constexpr (ystride == 1) {
+        // The same values as the loops below, four at a time: reversed and
+        // negated copies of the DCT output (negation only flips the sign bit).
+        const __m128 sign = _mm_set1_ps(-0.0f);
+        auto neg = [&](__m128 v) { return _mm_xor_ps(v, sign); };
+        auto neg_rev = [&](const float* from) {
+            const __m128 v = _mm_loadu_ps(from);
+            return neg(_mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)));
+        };
+        for (int k = 0; k < 16; k += 4) _mm_storeu_ps(nc + k, _mm_loadu_ps(y + 16 + k));
+        _mm_storeu_ps(nc + 17, neg_rev(y + 28));
+        _mm_storeu_ps(nc + 21, neg_rev(y + 24));
+        _mm_storeu_ps(nc + 25, neg_rev(y + 20));
+        _mm_storeu_ps(nc + 28, neg_rev(y + 17));
+        _mm_storeu_ps(oc + 0, neg_rev(y + 13));
+        _mm_storeu_ps(oc + 4, neg_rev(y + 9));
+        _mm_storeu_ps(oc + 8, neg_rev(y + 5));
+        _mm_storeu_ps(oc + 12, neg_rev(y + 1));
+        _mm_storeu_ps(oc + 17, neg(_mm_loadu_ps(y + 1)));
+        _mm_storeu_ps(oc + 21, neg(_mm_loadu_ps(y + 5)));
+        _mm_storeu_ps(oc + 25, neg(_mm_loadu_ps(y + 9)));
+        _mm_storeu_ps(oc + 28, neg(_mm_loadu_ps(y + 12)));
+        nc[16] = 0.0f;
+        oc[16] = -2.0f * y[0];
+    } else {
+        for (int r = 0; r < 16; ++r) nc[r] = y[(16 + r) * ystride];
+        nc[16] = 0.0f;
+        for (int r = 17; r < 32; ++r) nc[r] = -y[(48 - r) * ystride];
+        for (int r = 0; r < 16; ++r) oc[r] = -y[(16 - r) * ystride];
+        oc[16] = -2.0f * y[0];
+        for (int r = 17; r < 32; ++r) oc[r] = -y[(r - 16) * ystride];
+    }
+    alignas(16) int32_t out[32];
     g_window_kernel(now, p, &s.SynthesisWindowByTap[0][0], out);
-    for (int j = 0; j < 32; ++j) pcm[j * stride] = static_cast<int16_t>(out[j]);
+    if (!stereo) {
+        // Every value is within -32767..32767: the saturating pack changes none.
+        for (int j = 0; j < 32; j += 8) {
+            const __m128i lo = _mm_load_si128(reinterpret_cast<const __m128i*>(out + j));
+            const __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i*>(out + j + 4));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + j), _mm_packs_epi32(lo, hi));
+        }
+    } else {
+        for (int j = 0; j < 32; ++j) pcm[j * stride] = static_cast<int16_t>(out[j]);
+    }
 #else
     float(*hist)[32][16] = s.SynthesisHistory[ch];
     float(*now)[16] = hist[h];
