@@ -33,7 +33,7 @@ QUV3_INLINE void Dct9(const V* in, int odd, V* e) {
 
 // 3-point version for the short blocks: cos(pi (2n + 1) m / 6), n = 0..2.
 template <class V>
-QUV3_INLINE void Dct3(V x0, V x1, V x2, V* e) {
+QUV3_INLINE void Dct3(const V& x0, const V& x1, const V& x2, V* e) {
     const V a = x0 + x2 * 0.5f;
     const V b = x1 * kCos30;
     e[0] = a + b;
