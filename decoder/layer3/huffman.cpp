@@ -66,13 +66,6 @@ void PrepareHuffmanLookup() {
     }
 }
 
-// Table 0's single entry has length 0 and is "found" for every input.
-int32_t DecodeCodewordBySearch(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_out) {
-    const uint32_t found = FindEntry(table, PeekMainDataWindow(m));
-    if (found == 0 && table != 0) return -1;
-    return TakeEntry(m, found, x_out, y_out);
-}
-
 namespace {
 
 // Codewords of up to 8 bits come from the prefix table; longer ones from the search.

@@ -3,9 +3,6 @@
 #include "decoder/layer3/layer3.h"
 #include "decoder/tables/transform_tables.h"
 
-#if !defined(QUV3_SCALAR_REFERENCE)
-#include <immintrin.h>
-#endif
 
 namespace quv3 {
 namespace {
@@ -116,7 +113,15 @@ QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type
 void Imdct36(const float in[18], float out[36]) { Imdct36T<float>(in, out); }
 void Imdct12(const float in[6], float out[12]) { Imdct12T<float>(in, out); }
 
+#if QUV3_X86_VECTOR
+void SelectTransformKernel();
+#endif
+
+// Once per process; also picks the batched transform for this processor.
 void PrepareImdctWindows(DecoderState& s) {
+#if QUV3_X86_VECTOR
+    SelectTransformKernel();
+#endif
     constexpr double kLongStep = 0.08726646;  // pi / 36
     constexpr double kShortStep = 0.2617994;  // pi / 12
     float(*w)[36] = s.ImdctWindows;
@@ -160,7 +165,7 @@ void InverseTransformSubband(DecoderState& s, int block_type, int sb, int ch) {
     for (int t = 0; t < 18; ++t) s.SubbandSamples[sb][t] = (sb & 1) && (t & 1) ? -out[t] : out[t];
 }
 
-#if !defined(QUV3_SCALAR_REFERENCE)
+#if QUV3_X86_VECTOR
 // 8 rows of 8 floats at src_stride into 8 columns at dst_stride (an exact copy).
 __attribute__((target("avx2"))) void Transpose8x8Avx2(const float* src, int src_stride, float* dst,
                                                                 int dst_stride) {
@@ -254,10 +259,14 @@ __attribute__((target("avx2"))) void TransformBatchesAvx2(DecoderState& s, int b
     TransformBatches<true>(s, block_type, first, end, ch);
 }
 
-bool HasAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
+using BatchKernel = void (*)(DecoderState&, int, int, int, int);
+BatchKernel g_batch_kernel = TransformBatchesBase;
+
+}  // namespace
+
+void SelectTransformKernel() { g_batch_kernel = CpuHasAvx2Fma() ? TransformBatchesAvx2 : TransformBatchesBase; }
+
+namespace {
 
 }  // namespace
 #endif
@@ -265,9 +274,8 @@ bool HasAvx2() {
 // Subbands first .. end - 1 with one block type; the same result as one
 // InverseTransformSubband call per subband.
 void InverseTransformSubbands(DecoderState& s, int block_type, int first, int end, int ch) {
-#if !defined(QUV3_SCALAR_REFERENCE)
-    static const auto kernel = HasAvx2() ? TransformBatchesAvx2 : TransformBatchesBase;
-    if (end > first) kernel(s, block_type, first, end, ch);
+#if QUV3_X86_VECTOR
+    if (end > first) g_batch_kernel(s, block_type, first, end, ch);
 #else
     for (int sb = first; sb < end; ++sb) InverseTransformSubband(s, block_type, sb, ch);
 #endif

@@ -5,8 +5,26 @@
 #include "decoder/api/decoder_state.h"
 #include "decoder/tables/quant_tables.h"
 
+// The vector kernels exist on x86 unless the scalar reference is built.
+#if !defined(QUV3_SCALAR_REFERENCE) && (defined(__x86_64__) || defined(_M_X64) || defined(__i386__))
+#define QUV3_X86_VECTOR 1
+#include <immintrin.h>
+#endif
+
 // The Layer III decoding stages, in the order the frame driver runs them.
 namespace quv3 {
+
+#if QUV3_X86_VECTOR
+// Processor features, checked when the derived tables are prepared.
+inline bool CpuHasAvx2Fma() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+inline bool CpuHasAvx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f");
+}
+#endif
 
 // Frame driver (frame_decoder.cpp).
 void ClearDecoderMemories(DecoderState& s);
@@ -54,7 +72,6 @@ int32_t ReadScaleFactors(DecoderState& s, int gr, int ch);
 
 // Huffman decoding (huffman.cpp).
 void PrepareHuffmanLookup();  // once per process, with the other derived tables
-int32_t DecodeCodewordBySearch(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_out);
 int32_t DecodeCodeword(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_out);
 // Returns the bits read beyond the part2_3_length budget (negative: left over);
 // the bit position always ends on the budget.

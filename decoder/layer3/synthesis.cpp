@@ -3,10 +3,6 @@
 #include "decoder/layer3/layer3.h"
 #include "decoder/tables/transform_tables.h"
 
-#if !defined(QUV3_SCALAR_REFERENCE) && (defined(__x86_64__) || defined(_M_X64) || defined(__i386__))
-#define QUV3_X86_VECTOR 1
-#include <immintrin.h>
-#endif
 
 namespace quv3 {
 namespace {
@@ -128,15 +124,6 @@ __attribute__((target("avx512f"))) void WindowAvx512(const float* half, int p, c
 
 WindowKernel g_window_kernel = WindowSse2;
 
-bool CpuHasAvx2Fma() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
-
-bool CpuHasAvx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f");
-}
 #endif
 
 }  // namespace
