@@ -49,8 +49,8 @@ TEST(FrameLength, MainDataIsTheFrameLessHeaderAndSideInformation) {
         int16_t pcm[2304];
         DecodeFrame(*s, pcm);
         EXPECT_EQ(s->main_data.fill, 381 + padding);
-        EXPECT_EQ(io::Tell(s->file), 417 + padding);
-        io::Close(s->file);
+        EXPECT_EQ(TellInput(*s), 417 + padding);
+        CloseInput(*s);
     }
 }
 
@@ -137,7 +137,7 @@ TEST(FrameLoop, ExportsAndStagesAgree) {
         ++frames;
         if (ReadNextHeader(*s) != 0) break;
     }
-    io::Close(s->file);
+    CloseInput(*s);
     EXPECT_GT(frames * 500, 4096) << "main data passes the ring's end";
     EXPECT_EQ(staged, via_exports.pcm);
 }

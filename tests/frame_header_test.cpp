@@ -13,8 +13,8 @@ namespace {
 struct OpenFile {
     TempFile file;
     std::unique_ptr<DecoderState> s = std::make_unique<DecoderState>();
-    explicit OpenFile(const Bytes& content) : file(content) { s->file = io::OpenRead(file.path.c_str()); }
-    ~OpenFile() { io::Close(s->file); }
+    explicit OpenFile(const Bytes& content) : file(content) { OpenInput(*s, file.path.c_str()); }
+    ~OpenFile() { CloseInput(*s); }
 };
 
 TEST(FrameHeader, UnpacksEveryField) {
@@ -48,7 +48,7 @@ TEST(FrameHeader, SyncWordDecidesTheResult) {
     EXPECT_EQ(ReadFrameHeader(*f.s), -1);  // only one byte left
     // Failed reads keep the last valid header and consume four bytes each.
     EXPECT_EQ(std::memcmp(&before, &f.s->header, sizeof before), 0);
-    EXPECT_EQ(io::Tell(f.s->file), 17);
+    EXPECT_EQ(TellInput(*f.s), 17);
 }
 
 TEST(FrameHeader, ModeExtensionIsClearedForPlainStereoOnly) {
@@ -86,11 +86,11 @@ TEST(FrameHeader, CrcWordIsSkippedBeforeTheSideInformation) {
     frame[5] = 0xCD;
     OpenFile f(frame);
     ASSERT_EQ(ReadHeaderAndCrc(*f.s), 0);
-    EXPECT_EQ(io::Tell(f.s->file), 6);
+    EXPECT_EQ(TellInput(*f.s), 6);
     EXPECT_EQ(f.s->header_reader.bit_pos, 16);
     ReadSideInfo(*f.s);
     EXPECT_EQ(f.s->side_info.main_data_begin, 37);
-    EXPECT_EQ(io::Tell(f.s->file), 6 + 32);
+    EXPECT_EQ(TellInput(*f.s), 6 + 32);
 }
 
 TEST(FrameHeader, BitReadsSpanBytes) {

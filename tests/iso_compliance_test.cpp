@@ -92,7 +92,7 @@ TEST(IsoCompliance, HuffmanDecodingEndsOnEveryBudget) {
             DecodeFrame(*s, pcm);
             if (ReadNextHeader(*s) != 0) break;
         }
-        io::Close(s->file);
+        CloseInput(*s);
         EXPECT_EQ(s->spectra_over_budget, 0) << name;
         granules += s->spectra_decoded;
     }

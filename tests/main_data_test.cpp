@@ -25,10 +25,10 @@ TEST(MainDataBuffer, ReadAcrossTheRingEndWraps) {
     data[4095] = 0xA5;
     data[0] = 0x3C;
     TempFile f(data);
-    s->file = io::OpenRead(f.path.c_str());
+    OpenInput(*s, f.path.c_str());
     AppendMainData(*s, 2048);
     AppendMainData(*s, 2048);
-    io::Close(s->file);
+    CloseInput(*s);
     EXPECT_EQ(s->main_data.fill, 0);
     s->main_data.bit_pos = 32760;
     EXPECT_EQ(ReadMainDataBits(s->main_data, 12), 0xA53u);
@@ -41,9 +41,9 @@ TEST(MainDataBuffer, ShortAppendKeepsOldBytesAndAdvances) {
     for (int i = 0; i < 10; ++i) s->main_data.bytes[(4090 + i) % 4096] = 0x11;
     s->main_data.bytes[4096] = s->main_data.bytes[0];
     TempFile f({0xAA, 0xBB, 0xCC});
-    s->file = io::OpenRead(f.path.c_str());
+    OpenInput(*s, f.path.c_str());
     AppendMainData(*s, 10);  // the file delivers 3 of 10 bytes
-    io::Close(s->file);
+    CloseInput(*s);
     EXPECT_EQ(s->main_data.fill, 4);
     EXPECT_EQ(s->main_data.bytes[4090], 0xAA);
     EXPECT_EQ(s->main_data.bytes[4092], 0xCC);
@@ -61,14 +61,14 @@ TEST(MainDataBuffer, StraddlingDataReadsAlikeForAnyAppendSizes) {
     std::vector<uint32_t> reference;
     for (int split : {1, 7, 100, 1441, 2048}) {
         auto s = std::make_unique<DecoderState>();
-        s->file = io::OpenRead(f.path.c_str());
+        OpenInput(*s, f.path.c_str());
         int32_t total = 0;
         while (total < 6000) {
             const int32_t n = std::min<int32_t>(split, 6000 - total);
             AppendMainData(*s, n);
             total += n;
         }
-        io::Close(s->file);
+        CloseInput(*s);
         // Read 2000 bytes' worth of 13-bit fields starting at file byte 3000 = ring index 3000.
         s->main_data.bit_pos = 3000 * 8;
         std::vector<uint32_t> got;

@@ -58,11 +58,11 @@ Parsed Parse(const HeaderSpec& h, const SideInfo& written, SideInfo start = Stal
     Bytes frame = BuildFrame(h, written, {});
     TempFile f(frame);
     auto s = std::make_unique<DecoderState>();
-    s->file = io::OpenRead(f.path.c_str());
+    OpenInput(*s, f.path.c_str());
     EXPECT_EQ(ReadHeaderAndCrc(*s), 0);
     s->side_info = start;
     ReadSideInfo(*s);
-    io::Close(s->file);
+    CloseInput(*s);
     return {s->side_info, s->header_reader.bit_pos};
 }
 

@@ -67,8 +67,8 @@ TEST(StreamOpen, RiffDataChunkAt36StartsTheFramesAt44WithoutXingSearch) {
     EXPECT_EQ(s->stream_length, static_cast<int32_t>(file.size()) - 44);
     EXPECT_EQ(s->stream_info.vbr, 0);
     EXPECT_EQ(s->stream_info.bitrate, 128);
-    EXPECT_EQ(io::Tell(s->file), 44 + 4);
-    io::Close(s->file);
+    EXPECT_EQ(TellInput(*s), 44 + 4);
+    CloseInput(*s);
 }
 
 TEST(StreamOpen, BareStreamWithDataTagInsideTheFirstFrameIsRefused) {

@@ -126,8 +126,8 @@ struct Stream {
         PrepareTables(*s);
         EXPECT_EQ(OpenStream(*s, file.path.c_str()), 0);
     }
-    ~Stream() { io::Close(s->file); }
-    int64_t Pos() const { return io::Tell(s->file); }
+    ~Stream() { CloseInput(*s); }
+    int64_t Pos() const { return TellInput(*s); }
     void Decode(int frames) {
         int16_t pcm[2304];
         for (int i = 0; i < frames; ++i) {

@@ -26,6 +26,18 @@ struct FrameHeader {
 };
 static_assert(sizeof(FrameHeader) == 48);
 
+inline constexpr int32_t kInputBufferBytes = 16384;
+
+// The stream's bytes from file offset start: length of them held, pos the next
+// one to deliver. file_pos is where the operating system's position stands.
+struct InputBuffer {
+    std::array<uint8_t, kInputBufferBytes> bytes;
+    int64_t start;
+    int64_t file_pos;
+    int32_t length;
+    int32_t pos;
+};
+
 // Header, CRC and side-information bytes; 3 spare bytes serve the 4-byte window.
 struct HeaderBitReader {
     std::array<uint8_t, 32 + 3> bytes;
@@ -77,6 +89,7 @@ struct ScaleFactorSet {
 struct DecoderState {
     int32_t tables_pending = 1;
     io::FileHandle file = io::kNoFile;
+    InputBuffer input;
     int32_t data_start;
     int32_t stream_length;
     // Free-format streams: the length of their frames without padding, measured

@@ -22,8 +22,7 @@ int32_t InitQuv(const char* path, StreamInfo** info) {
     // A stream left open by an earlier InitQuv is closed: its descriptor would
     // otherwise be unreachable for the rest of the process.
     if (FileOpen()) {
-        io::Close(s.file);
-        s.file = io::kNoFile;
+        CloseInput(s);
     }
     ClearDecoderMemories(s);
     PrepareTables(s);

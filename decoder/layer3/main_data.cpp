@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "decoder/layer3/layer3.h"
+#include "decoder/stream/stream.h"
 
 namespace quv3 {
 
@@ -10,7 +11,7 @@ void AppendMainData(DecoderState& s, int32_t n) {
     MainDataBuffer& m = s.main_data;
     if (n > kSpillBytes) n = kSpillBytes;  // never for a valid header (at most 1441 bytes)
     if (n <= 0) return;
-    const int32_t got = io::Read(s.file, m.bytes.data() + m.fill, n);
+    const int32_t got = ReadInput(s, m.bytes.data() + m.fill, n);
     const int32_t end = m.fill + got;
     if (end > kRingBytes) std::memcpy(m.bytes.data(), m.bytes.data() + kRingBytes, end - kRingBytes);
     m.fill = (m.fill + n) & (kRingBytes - 1);

@@ -13,7 +13,7 @@ uint32_t ReadHeaderBits(HeaderBitReader& r, int n) {
 
 int32_t ReadFrameHeader(DecoderState& s) {
     HeaderBitReader& r = s.header_reader;
-    if (io::Read(s.file, r.bytes.data(), 4) < 4) return -1;
+    if (ReadInput(s, r.bytes.data(), 4) < 4) return -1;
     r.bit_pos = 0;
     uint32_t sync = ReadHeaderBits(r, 12);
     if (sync == 0xFFE) return -2;
@@ -38,7 +38,7 @@ int32_t ReadFrameHeader(DecoderState& s) {
 
 // The CRC word is consumed, never verified.
 void SkipCrc(DecoderState& s) {
-    io::Read(s.file, s.header_reader.bytes.data(), 2);
+    ReadInput(s, s.header_reader.bytes.data(), 2);
     s.header_reader.bit_pos = 16;
 }
 
@@ -51,7 +51,7 @@ int32_t ReadHeaderAndCrc(DecoderState& s) {
 int32_t SideInfoByteCount(const FrameHeader& h) { return kSideInfoBytes[h.ID & 1][h.mode == 3]; }
 
 void ReadSideInfoBytes(DecoderState& s) {
-    io::Read(s.file, s.header_reader.bytes.data(), SideInfoByteCount(s.header));
+    ReadInput(s, s.header_reader.bytes.data(), SideInfoByteCount(s.header));
 }
 
 int32_t HeaderBitrate(const FrameHeader& h) {

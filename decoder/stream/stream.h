@@ -7,6 +7,17 @@
 // Stream handling: opening, frame headers, side-information bytes, sync search.
 namespace quv3 {
 
+// Buffered reading of the open stream (stream_input.cpp). Positions are those
+// of the file; SeekInputTo and SeekInputBy refuse a target before its start
+// (-1, position unchanged).
+int32_t OpenInput(DecoderState& s, const char* path);  // 0, or -5 when it cannot be opened
+void CloseInput(DecoderState& s);
+int32_t ReadInput(DecoderState& s, void* buffer, int32_t n);  // bytes delivered, fewer at the end
+int32_t SeekInputTo(DecoderState& s, int64_t offset);
+int32_t SeekInputBy(DecoderState& s, int64_t delta);
+int64_t TellInput(const DecoderState& s);
+int64_t InputLength(DecoderState& s);
+
 // Frame header and side-information bytes (frame_header.cpp).
 uint32_t ReadHeaderBits(HeaderBitReader& r, int n);
 int32_t ReadFrameHeader(DecoderState& s);

@@ -47,12 +47,11 @@ void SetSyncPattern(DecoderState& s, const uint8_t b[4]) {
 // InitQuv after the memories are cleared and the tables prepared: open, locate
 // the first frame, read its header and describe the stream.
 int32_t OpenStream(DecoderState& s, const char* path) {
-    s.file = io::OpenRead(path);
-    if (s.file == io::kNoFile) return -5;
-    const int64_t file_length = io::Length(s.file);
+    if (OpenInput(s, path) != 0) return -5;
+    const int64_t file_length = InputLength(s);
 
     uint8_t probe[kProbeBytes];
-    const int32_t probe_len = io::Read(s.file, probe, kProbeBytes);
+    const int32_t probe_len = ReadInput(s, probe, kProbeBytes);
     int32_t xing_frames = 0, xing_bytes = 0, has_xing = 0;
     const int32_t data_tag = FindTag(probe, probe_len, 4095, "data");
     if (data_tag >= 0) {
@@ -61,7 +60,7 @@ int32_t OpenStream(DecoderState& s, const char* path) {
         s.data_start = 0;
         has_xing = FindXingHeader(probe, probe_len, xing_frames, xing_bytes);
     }
-    io::SeekTo(s.file, s.data_start);
+    SeekInputTo(s, s.data_start);
     const int64_t length = file_length - s.data_start;
     s.stream_length = length > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
                                                                       : static_cast<int32_t>(length);
@@ -71,8 +70,7 @@ int32_t OpenStream(DecoderState& s, const char* path) {
     // A reserved sampling frequency has no rate: nothing of the stream could be timed.
     if (r == 0 && h.sampling_frequency == 3) r = -1;
     if (r != 0) {
-        io::Close(s.file);
-        s.file = io::kNoFile;
+        CloseInput(s);
         return r;
     }
     uint8_t first[4];
@@ -85,8 +83,7 @@ int32_t OpenStream(DecoderState& s, const char* path) {
     info.version = h.ID == 1 ? 1 : 2;
     info.samples_per_frame = h.ID == 1 ? 1152 : 576;
     if (h.layer != 1) {
-        io::Close(s.file);
-        s.file = io::kNoFile;
+        CloseInput(s);
         return -6;
     }
     info.layer = 3;

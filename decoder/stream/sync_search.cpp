@@ -22,12 +22,12 @@ bool MatchesSyncPattern(const DecoderState& s, const uint8_t* b) {
 // is not searched.
 int32_t SyncForward(DecoderState& s) {
     uint8_t w[kWindow];
-    if (io::Read(s.file, w, 4) < 4) return -4;
+    if (ReadInput(s, w, 4) < 4) return -4;
     for (;;) {
-        if (io::Read(s.file, w + 4, kBlock) < kBlock) return -4;
+        if (ReadInput(s, w + 4, kBlock) < kBlock) return -4;
         for (int32_t i = 0; i <= kBlock; ++i) {
             if (MatchesSyncPattern(s, w + i)) {
-                io::SeekBy(s.file, i - kWindow);
+                SeekInputBy(s, i - kWindow);
                 return 0;
             }
         }
@@ -38,16 +38,16 @@ int32_t SyncForward(DecoderState& s) {
 // Searches backward for the nearest match at or before (position - 8).
 int32_t SyncBackward(DecoderState& s) {
     uint8_t w[kWindow];
-    if (io::SeekBy(s.file, -8) != 0) return -4;
-    io::Read(s.file, w + kBlock, 4);
-    io::SeekBy(s.file, -4);
+    if (SeekInputBy(s, -8) != 0) return -4;
+    ReadInput(s, w + kBlock, 4);
+    SeekInputBy(s, -4);
     for (;;) {
-        if (io::SeekBy(s.file, -kBlock) != 0) return -4;
-        io::Read(s.file, w, kBlock);
-        io::SeekBy(s.file, -kBlock);
+        if (SeekInputBy(s, -kBlock) != 0) return -4;
+        ReadInput(s, w, kBlock);
+        SeekInputBy(s, -kBlock);
         for (int32_t i = kBlock; i >= 0; --i) {
             if (MatchesSyncPattern(s, w + i)) {
-                io::SeekBy(s.file, i);
+                SeekInputBy(s, i);
                 return 0;
             }
         }
@@ -81,7 +81,7 @@ int32_t StepBack(DecoderState& s) {
             if (SyncBackward(s) != 0) break;
         }
     }
-    io::SeekTo(s.file, s.data_start);
+    SeekInputTo(s, s.data_start);
     if (ReadHeaderAndCrc(s) != 0) s.header = current;
     return 0;
 }
@@ -92,8 +92,8 @@ int32_t StepBack(DecoderState& s) {
 int32_t SeekFraction(DecoderState& s, float fraction) {
     const double target = std::trunc(static_cast<double>(s.stream_length) * static_cast<double>(fraction));
     if (target >= 0.0) {
-        const double end = static_cast<double>(io::Length(s.file));
-        io::SeekTo(s.file, static_cast<int64_t>(target < end ? target : end));
+        const double end = static_cast<double>(InputLength(s));
+        SeekInputTo(s, static_cast<int64_t>(target < end ? target : end));
     }
     if (SyncForward(s) != 0) {
         s.status = -4;
@@ -109,10 +109,10 @@ int32_t SeekFraction(DecoderState& s, float fraction) {
 int32_t MeasureFreeFormat(DecoderState& s) {
     constexpr int32_t kSearch = 2 * 2900;  // two of the longest free-format frames
     uint8_t b[kSearch + 4] = {};
-    const int64_t back = io::Tell(s.file);
-    io::SeekTo(s.file, s.data_start);
-    const int32_t got = io::Read(s.file, b, kSearch + 4);
-    io::SeekTo(s.file, back);
+    const int64_t back = TellInput(s);
+    SeekInputTo(s, s.data_start);
+    const int32_t got = ReadInput(s, b, kSearch + 4);
+    SeekInputTo(s, back);
     auto is_free_header = [&](int32_t at) {
         return at + 4 <= got && MatchesSyncPattern(s, b + at) && (b[at + 2] >> 4) == 0;
     };
@@ -130,7 +130,7 @@ int32_t MeasureFreeFormat(DecoderState& s) {
 }
 
 int32_t Rewind(DecoderState& s) {
-    io::SeekTo(s.file, s.data_start);
+    SeekInputTo(s, s.data_start);
     int32_t r = ReadHeaderAndCrc(s);
     s.status = 0;
     return r;
