@@ -253,5 +253,41 @@ TEST(HuffmanMalformed, OutOfRangeSideInformationStaysInBounds) {
     }
 }
 
+// The lookup-table decoder against the codeword-by-codeword bucket search on
+// random bits with random side information: every table (4 and 14 included),
+// linbits escapes, budgets that end early or late, data straddling the ring end.
+TEST(HuffmanDecode, LookupTablesAgreeWithTheBucketSearch) {
+    ASSERT_TRUE(HuffmanLookupComplete());
+    std::mt19937 rng(11);
+    auto base = NewState();
+    auto fast = NewState();
+    auto search = NewState();
+    for (int trial = 0; trial < 4000; ++trial) {
+        for (int i = 0; i < kRingBytes; ++i) base->main_data.bytes[i] = static_cast<uint8_t>(rng());
+        for (int i = 0; i < kRingMirror; ++i) base->main_data.bytes[kRingBytes + i] = base->main_data.bytes[i];
+        base->main_data.bit_pos = static_cast<int32_t>(rng() % kRingBits);
+        SideInfo& si = base->side_info;
+        si.big_values[0][0] = static_cast<int32_t>(rng() % 300);
+        for (int k = 0; k < 3; ++k) si.table_select[0][0][k] = static_cast<int32_t>(rng() % 32);
+        si.region0_count[0][0] = static_cast<int32_t>(rng() % 16);
+        si.region1_count[0][0] = static_cast<int32_t>(rng() % 8);
+        si.window_switching_flag[0][0] = rng() % 4 == 0;
+        si.block_type[0][0] = si.window_switching_flag[0][0] ? static_cast<int32_t>(1 + rng() % 3) : 0;
+        si.mixed_block_flag[0][0] = static_cast<int32_t>(rng() % 2);
+        si.count1table_select[0][0] = static_cast<int32_t>(rng() % 2);
+        si.part2_3_length[0][0] = static_cast<int32_t>(rng() % 4096);
+        const int32_t part2 = static_cast<int32_t>(rng() % 100);
+        *fast = *base;
+        *search = *base;
+        const int32_t over_fast = DecodeSpectrum(*fast, 0, 0, part2);
+        const int32_t over_search = DecodeSpectrumBySearch(*search, 0, 0, part2);
+        ASSERT_EQ(over_fast, over_search) << "trial " << trial;
+        ASSERT_EQ(fast->main_data.bit_pos, search->main_data.bit_pos) << "trial " << trial;
+        ASSERT_EQ(fast->DecodedLineCount[0], search->DecodedLineCount[0]) << "trial " << trial;
+        for (int i = 0; i < 578; ++i)
+            ASSERT_EQ(fast->QuantizedValues[0][i], search->QuantizedValues[0][i]) << "trial " << trial << " line " << i;
+    }
+}
+
 }  // namespace
 }  // namespace quv3::test

@@ -72,10 +72,15 @@ int32_t ReadScaleFactors(DecoderState& s, int gr, int ch);
 
 // Huffman decoding (huffman.cpp).
 void PrepareHuffmanLookup();  // once per process, with the other derived tables
+bool HuffmanLookupComplete();  // the lookup tables were derived in full
+// The bucket search; -1 when no codeword matches (never with these tables).
 int32_t DecodeCodeword(MainDataBuffer& m, int table, int32_t& x_out, int32_t& y_out);
 // Returns the bits read beyond the part2_3_length budget (negative: left over);
-// the bit position always ends on the budget.
+// the bit position always ends on the budget. DecodeSpectrum decodes through
+// the lookup tables, DecodeSpectrumBySearch codeword by codeword through the
+// bucket search: the same result for every input.
 int32_t DecodeSpectrum(DecoderState& s, int gr, int ch, int32_t part2_bits);
+int32_t DecodeSpectrumBySearch(DecoderState& s, int gr, int ch, int32_t part2_bits);
 void RegionBounds(const DecoderState& s, int gr, int ch, int32_t bounds[3]);
 
 // Dequantization (dequantize.cpp).
