@@ -30,6 +30,17 @@ float ShortGainFactor(int32_t global_gain, int32_t subblock_gain, int32_t scalef
 }
 
 
+// Band by band: the gain changes after each band's last line.
+void DequantizeLongLines(const int32_t* q, float* out, int32_t end, const int32_t* band_ends, int32_t global_gain,
+                         int32_t scalefac_scale, const int32_t* scalefac_l, int32_t preflag) {
+    int32_t i = 0;
+    for (int band = 0; band < 22 && i < end; ++band) {
+        const float g = LongGainFactor(band, global_gain, scalefac_scale, scalefac_l[band], preflag);
+        const int32_t last = band_ends[band] < end - 1 ? band_ends[band] : end - 1;
+        for (; i <= last; ++i) out[i] = DequantizeSample(q[i], g);
+    }
+}
+
 void DequantizeChannel(DecoderState& s, int gr, int ch) {
     const SideInfo& si = s.side_info;
     const int32_t* q = s.QuantizedValues[ch];
@@ -48,15 +59,8 @@ void DequantizeChannel(DecoderState& s, int gr, int ch) {
     const bool mixed = short_blocks && si.mixed_block_flag[gr][ch];
 
     if (!short_blocks) {
-        // Band by band: the gain changes after each band's last line.
-        const int32_t preflag = si.preflag[gr][ch];
-        int32_t i = 0;
-        for (int band = 0; band < 22 && i < n; ++band) {
-            const float g = LongGainFactor(band, gg, sfs, sfl[band], preflag);
-            const int32_t last = le[band] < n - 1 ? le[band] : n - 1;
-            for (; i <= last; ++i) out[i] = DequantizeSample(q[i], g);
-        }
-        for (; i < 576; ++i) out[i] = 0.0f;
+        DequantizeLongLines(q, out, n, le, gg, sfs, sfl, si.preflag[gr][ch]);
+        for (int32_t i = n; i < 576; ++i) out[i] = 0.0f;
         return;
     }
 

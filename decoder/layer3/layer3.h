@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "decoder/api/decoder_state.h"
@@ -88,11 +89,22 @@ float LongGainFactor(int band, int32_t global_gain, int32_t scalefac_scale, int3
 float ShortGainFactor(int32_t global_gain, int32_t subblock_gain, int32_t scalefac_scale, int32_t scalefac);
 // q^(4/3) x g, with the sign of q; 0.0 for q = 0 whatever g is.
 inline float DequantizeSample(int32_t q, float g) {
+#if defined(QUV3_SCALAR_REFERENCE)
     if (q == 0) return 0.0f;
     if (q > 0) return kPow43Table[q] * g;
     return -(kPow43Table[-q] * g);
+#else
+    // The same value without branches: entry 0 is 0.0 and g is never negative,
+    // so q = 0 gives +0.0; negation only sets the sign bit.
+    const int32_t mask = q >> 31;
+    const float v = kPow43Table[(q ^ mask) - mask] * g;
+    return std::bit_cast<float>(std::bit_cast<uint32_t>(v) ^ (static_cast<uint32_t>(q) & 0x80000000u));
+#endif
 }
 void DequantizeChannel(DecoderState& s, int gr, int ch);
+// Lines 0 .. end - 1 of a long-block granule, band by band with its gain.
+void DequantizeLongLines(const int32_t* q, float* out, int32_t end, const int32_t* band_ends, int32_t global_gain,
+                         int32_t scalefac_scale, const int32_t* scalefac_l, int32_t preflag);
 
 // Stereo processing (stereo.cpp).
 // bound[0..2]: per window; bound[3]: the long part of a mixed granule (a line).

@@ -41,6 +41,15 @@ __attribute__((always_inline)) inline void StereoLine(DecoderState& s, int32_t j
     }
 }
 
+// Mid/side of lines 0 .. end - 1, in double precision as StereoLine forms it.
+void MidSideLines(float* left, float* right, int32_t end) {
+    for (int32_t i = 0; i < end; ++i) {
+        const double l = left[i], r = right[i];
+        left[i] = static_cast<float>((l + r) * kMidSideScale);
+        right[i] = static_cast<float>((l - r) * kMidSideScale);
+    }
+}
+
 // Intensity position from the right channel's scale factor, or kNoIntensity when
 // it is illegal: MPEG-1 positions 7 and above (only 0..6 have a ratio), LSF the
 // largest value the band's width could carry.
@@ -188,17 +197,17 @@ void JointStereoGranule(DecoderState& s, int gr) {
     int32_t line = 0;
 
     if (!short_blocks) {
+        // Below the intensity bound: both channels dequantized band by band, then
+        // mid/side line by line.
+        line = bound[0] < 0 ? 0 : bound[0] < 576 ? bound[0] : 576;
+        DequantizeLongLines(s.QuantizedValues[0], left, line, le, gg[0], scale[0], sfl[0], pre[0]);
+        DequantizeLongLines(s.QuantizedValues[1], right, line, le, gg[1], scale[1], sfl[1], pre[1]);
+        if (ms) MidSideLines(left, right, line);
+        // The band holding the first intensity line, and its gains.
         int band = 0;
-        float gl = LongGainFactor(0, gg[0], scale[0], sfl[0][0], pre[0]);
-        float grt = LongGainFactor(0, gg[1], scale[1], sfl[1][0], pre[1]);
-        for (; line < bound[0] && line < 576; ++line) {
-            StereoLine(s, line, line, gl, grt, ms, kNoIntensity);
-            if (line == le[band] && band < 21) {
-                ++band;
-                gl = LongGainFactor(band, gg[0], scale[0], sfl[0][band], pre[0]);
-                grt = LongGainFactor(band, gg[1], scale[1], sfl[1][band], pre[1]);
-            }
-        }
+        while (band < 21 && le[band] < line) ++band;
+        float gl = LongGainFactor(band, gg[0], scale[0], sfl[0][band], pre[0]);
+        const float grt = LongGainFactor(band, gg[1], scale[1], sfl[1][band], pre[1]);
         // Band 21 carries no scale factor: it repeats band 20's treatment when
         // band 20 lies in the intensity region (as the ISO reference decoder does).
         const bool band20_intensity = bound[0] <= le[19] + 1;
