@@ -94,11 +94,12 @@ inline float DequantizeSample(int32_t q, float g) {
     if (q > 0) return kPow43Table[q] * g;
     return -(kPow43Table[-q] * g);
 #else
-    // The same value without branches: entry 0 is 0.0 and g is never negative,
-    // so q = 0 gives +0.0; negation only sets the sign bit.
+    // The same value without branches: negation only flips the sign bit, and
+    // q = 0 clears every bit (+0.0 even for a negative g).
     const int32_t mask = q >> 31;
     const float v = kPow43Table[(q ^ mask) - mask] * g;
-    return std::bit_cast<float>(std::bit_cast<uint32_t>(v) ^ (static_cast<uint32_t>(q) & 0x80000000u));
+    const uint32_t keep = 0u - static_cast<uint32_t>(q != 0);
+    return std::bit_cast<float>((std::bit_cast<uint32_t>(v) ^ (static_cast<uint32_t>(q) & 0x80000000u)) & keep);
 #endif
 }
 void DequantizeChannel(DecoderState& s, int gr, int ch);
