@@ -121,11 +121,16 @@ struct DecoderState {
     // The scaled window again, tap-major ([tap][output]) and widened to double,
     // for the vector windowing loop; prepared with SynthesisWindow.
     double SynthesisWindowByTap[16][32];
-    // [channel][half][row][column] in the reference build; the vector build keeps
-    // each ring column's 32 rows together ([channel][half][column][row]).
+    // [channel][half][row][column]; the reference build's history.
     float SynthesisHistory[2][2][32][16];
     int32_t SynthesisPhase[2];
     int32_t SynthesisHalf[2];
+    // The vector build's history: per channel a ring of 32 slots, each with the
+    // column half h receives (kind 0) and the one half 1 - h receives (kind 1),
+    // widened to double: [channel][kind][slot][row]. SynthesisRingPos is the
+    // ring slot the next call writes.
+    double SynthesisRing[2][2][32][32];
+    int32_t SynthesisRingPos[2];
     int16_t StereoPcmBuffer[1152];
     int16_t MonoPcmBuffer[576];
     // Diagnostics: granule-channels decoded, and how many read Huffman data past

@@ -12,6 +12,7 @@ void ClearDecoderMemories(DecoderState& s) {
     std::memset(s.OverlapBuffer, 0, sizeof s.OverlapBuffer);
     std::memset(s.SubbandSamples, 0, sizeof s.SubbandSamples);
     std::memset(s.SynthesisHistory, 0, sizeof s.SynthesisHistory);
+    std::memset(s.SynthesisRing, 0, sizeof s.SynthesisRing);
     s.call_count = 0;
     s.channel_count = 0;
     s.main_data.fill = 0;

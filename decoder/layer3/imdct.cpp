@@ -39,22 +39,33 @@ QUV3_INLINE void Dct3(const V& x0, const V& x1, const V& x2, V* e) {
 }
 
 // The 36-point IMDCT x[i] = sum_k X[k] cos(pi/72 (2i + 1 + 18)(2k + 1)) through
-// two 9-point transforms.
+// two 9-point transforms, up to the 18 values t that x unfolds from:
+// x[i] = t[i + 9] for i < 9, -t[26 - i] for i < 27, -t[i - 27] above.
+// The sums of neighbours are formed from the input directly: each step reads
+// values the step before has not yet updated.
 template <class V>
-QUV3_INLINE void Imdct36T(const V* in, V* out) {
+QUV3_INLINE void Imdct36Folded(const V* in, V* t) {
     V x[18];
-    for (int k = 0; k < 18; ++k) x[k] = in[k];
-    for (int k = 17; k >= 1; --k) x[k] += x[k - 1];
-    for (int k = 17; k >= 3; k -= 2) x[k] += x[k - 2];
+    x[0] = in[0];
+    x[1] = in[1] + in[0];
+    for (int k = 2; k < 18; ++k) {
+        x[k] = in[k] + in[k - 1];
+        if (k & 1) x[k] += in[k - 2] + in[k - 3];
+    }
     V e[9], o[9];
     Dct9(x, 0, e);
     Dct9(x, 1, o);
-    V t[18];
     for (int n = 0; n < 9; ++n) {
         const V on = o[n] * kImdct36OddScale[n];
         t[n] = (e[n] + on) * kImdct36OutScale[n];
         t[17 - n] = (e[n] - on) * kImdct36OutScale[17 - n];
     }
+}
+
+template <class V>
+QUV3_INLINE void Imdct36T(const V* in, V* out) {
+    V t[18];
+    Imdct36Folded(in, t);
     for (int i = 0; i < 9; ++i) out[i] = t[i + 9];
     for (int i = 9; i < 27; ++i) out[i] = -t[26 - i];
     for (int i = 27; i < 36; ++i) out[i] = -t[i - 27];
@@ -64,10 +75,10 @@ QUV3_INLINE void Imdct36T(const V* in, V* out) {
 template <class V>
 QUV3_INLINE void Imdct12T(const V* in, V* out) {
     V y[6];
-    for (int k = 0; k < 6; ++k) y[k] = in[k];
-    for (int k = 5; k >= 1; --k) y[k] += y[k - 1];
-    y[5] += y[3];
-    y[3] += y[1];
+    y[0] = in[0];
+    for (int k = 1; k < 6; ++k) y[k] = in[k] + in[k - 1];
+    y[5] += in[3] + in[2];
+    y[3] += in[1] + in[0];
     V e[3], o[3];
     Dct3(y[0], y[2], y[4], e);
     Dct3(y[1], y[3], y[5], o);
@@ -83,28 +94,33 @@ QUV3_INLINE void Imdct12T(const V* in, V* out) {
 }
 
 // Windowed transform of one subband's 18 lines with its overlap: out[t] is the
-// output before the odd-subband sign rule, ov the overlap in and out.
+// output before the odd-subband sign rule, ov the overlap in and out. Every
+// value is formed where it is used, without intermediate copies.
 template <class V>
 QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type, V* ov, V* out) {
     if (block_type != 2) {
-        V x[36];
-        Imdct36T(in, x);
-        for (int t = 0; t < 18; ++t) {
-            out[t] = ov[t] + x[t] * w[t];
-            ov[t] = x[18 + t] * w[18 + t];
-        }
+        V t[18];
+        Imdct36Folded(in, t);
+        for (int i = 0; i < 9; ++i) out[i] = ov[i] + t[i + 9] * w[i];
+        for (int i = 9; i < 18; ++i) out[i] = ov[i] + (-t[26 - i]) * w[i];
+        for (int i = 18; i < 27; ++i) ov[i - 18] = (-t[26 - i]) * w[i];
+        for (int i = 27; i < 36; ++i) ov[i - 18] = (-t[i - 27]) * w[i];
     } else {
-        V z[36];
-        for (V& v : z) v = V{} * 0.0f;
-        for (int win = 0; win < 3; ++win) {
-            V y[12];
-            Imdct12T(in + 6 * win, y);
-            for (int i = 0; i < 12; ++i) z[6 + 6 * win + i] += y[i];
-        }
-        for (int t = 0; t < 18; ++t) {
-            out[t] = ov[t] + z[t];
-            ov[t] = z[18 + t];
-        }
+        // The three windows' blocks start at 6, 12 and 18 of a 36-value block of
+        // zeros and are added in that order.
+        V y[3][12];
+        for (int win = 0; win < 3; ++win) Imdct12T(in + 6 * win, y[win]);
+        const V zero = V{} * 0.0f;
+        auto z = [&](int i) {
+            V v = zero;
+            for (int win = 0; win < 3; ++win) {
+                const int at = i - 6 - 6 * win;
+                if (at >= 0 && at < 12) v += y[win][at];
+            }
+            return v;
+        };
+        for (int i = 0; i < 18; ++i) out[i] = ov[i] + z(i);
+        for (int i = 18; i < 36; ++i) ov[i - 18] = z(i);
     }
 }
 
@@ -166,97 +182,103 @@ void InverseTransformSubband(DecoderState& s, int block_type, int sb, int ch) {
 }
 
 #if QUV3_X86_VECTOR
-// 8 rows of 8 floats at src_stride into 8 columns at dst_stride (an exact copy).
-__attribute__((target("avx2"))) void Transpose8x8Avx2(const float* src, int src_stride, float* dst,
-                                                                int dst_stride) {
-    __m256 r[8], t[8];
-    for (int i = 0; i < 8; ++i) r[i] = _mm256_loadu_ps(src + i * src_stride);
-    for (int i = 0; i < 4; ++i) {
-        t[2 * i] = _mm256_unpacklo_ps(r[2 * i], r[2 * i + 1]);
-        t[2 * i + 1] = _mm256_unpackhi_ps(r[2 * i], r[2 * i + 1]);
-    }
-    for (int i = 0; i < 2; ++i) {
-        for (int j = 0; j < 2; ++j) {
-            r[4 * i + 2 * j] = _mm256_shuffle_ps(t[4 * i + j], t[4 * i + j + 2], 0x44);
-            r[4 * i + 2 * j + 1] = _mm256_shuffle_ps(t[4 * i + j], t[4 * i + j + 2], 0xEE);
-        }
-    }
-    // r[k] holds rows 0-3 of column k (low half) and of column k + 4 (high half),
-    // r[4 + k] the same for rows 4-7.
-    for (int k = 0; k < 4; ++k) {
-        const __m256 a = r[k], b = r[4 + k];
-        _mm256_storeu_ps(dst + k * dst_stride, _mm256_permute2f128_ps(a, b, 0x20));
-        _mm256_storeu_ps(dst + (k + 4) * dst_stride, _mm256_permute2f128_ps(a, b, 0x31));
-    }
-}
-
 namespace {
 
 typedef float Lanes8 __attribute__((vector_size(32)));
 
-// Eight subbands at a time, lane l holding subband first + l.
-template <bool kAvx>
-QUV3_INLINE void TransformBatches(DecoderState& s, int block_type, int first, int end, int ch) {
+// Odd time samples of odd subbands are negated (lanes hold subbands from an
+// even one on, so the odd lanes).
+QUV3_INLINE void FlipOddSubbands(Lanes8* out) {
+    const Lanes8 flip = {1, -1, 1, -1, 1, -1, 1, -1};
+    for (int t = 1; t < 18; t += 2) out[t] *= flip;
+}
+
+// Eight subbands at a time, lane l holding subband first + l; gathered and
+// scattered one value at a time.
+void TransformBatchesBase(DecoderState& s, int block_type, int first, int end, int ch) {
     const float* w = s.ImdctWindows[block_type & 3];
     for (int sb0 = first; sb0 < end; sb0 += 8) {
         const int lanes = end - sb0 < 8 ? end - sb0 : 8;
-        float gather[18][8] = {}, overlap[18][8] = {};
-        if (kAvx && lanes == 8) {
-            const float* in = &s.SpectralSamples[ch][18 * sb0];
-            const float* ov = s.OverlapBuffer[ch][sb0];
-            for (int k0 = 0; k0 < 16; k0 += 8) {
-                Transpose8x8Avx2(in + k0, 18, gather[k0], 8);
-                Transpose8x8Avx2(ov + k0, 18, overlap[k0], 8);
-            }
-            for (int l = 0; l < 8; ++l)
-                for (int k = 16; k < 18; ++k) gather[k][l] = in[18 * l + k], overlap[k][l] = ov[18 * l + k];
-        } else {
-            for (int l = 0; l < lanes; ++l) {
-                const float* in = &s.SpectralSamples[ch][18 * (sb0 + l)];
-                const float* ov = s.OverlapBuffer[ch][sb0 + l];
-                for (int k = 0; k < 18; ++k) gather[k][l] = in[k], overlap[k][l] = ov[k];
-            }
-        }
-        Lanes8 in[18], ov[18], out[18];
-        __builtin_memcpy(in, gather, sizeof in);
-        __builtin_memcpy(ov, overlap, sizeof ov);
-        TransformAndOverlap<Lanes8>(in, w, block_type, ov, out);
-        // Odd time samples of odd subbands (odd lanes: batches start on even subbands).
-        const Lanes8 flip = {1, -1, 1, -1, 1, -1, 1, -1};
-        for (int t = 1; t < 18; t += 2) out[t] *= flip;
-        float result[18][8];
-        __builtin_memcpy(result, out, sizeof result);
-        __builtin_memcpy(overlap, ov, sizeof overlap);
-        if (kAvx && lanes == 8) {
-            float* dst = s.SubbandSamples[sb0];
-            float* ovd = s.OverlapBuffer[ch][sb0];
-            for (int t0 = 0; t0 < 16; t0 += 8) {
-                Transpose8x8Avx2(result[t0], 8, dst + t0, 18);
-                Transpose8x8Avx2(overlap[t0], 8, ovd + t0, 18);
-            }
-            for (int l = 0; l < 8; ++l)
-                for (int t = 16; t < 18; ++t) dst[18 * l + t] = result[t][l], ovd[18 * l + t] = overlap[t][l];
-            continue;
-        }
+        Lanes8 in[18] = {}, ov[18] = {}, out[18];
         for (int l = 0; l < lanes; ++l) {
-            const int sb = sb0 + l;
-            float* dst = s.SubbandSamples[sb];
-            float* ovd = s.OverlapBuffer[ch][sb];
+            for (int k = 0; k < 18; ++k) {
+                in[k][l] = s.SpectralSamples[ch][18 * (sb0 + l) + k];
+                ov[k][l] = s.OverlapBuffer[ch][sb0 + l][k];
+            }
+        }
+        TransformAndOverlap<Lanes8>(in, w, block_type, ov, out);
+        FlipOddSubbands(out);
+        for (int l = 0; l < lanes; ++l) {
             for (int t = 0; t < 18; ++t) {
-                dst[t] = result[t][l];
-                ovd[t] = overlap[t][l];
+                s.SubbandSamples[sb0 + l][t] = out[t][l];
+                s.OverlapBuffer[ch][sb0 + l][t] = ov[t][l];
             }
         }
     }
 }
 
-void TransformBatchesBase(DecoderState& s, int block_type, int first, int end, int ch) {
-    TransformBatches<false>(s, block_type, first, end, ch);
+// 8 rows of 18 floats at a stride of 18 into 18 vectors of 8 lanes. The third
+// 8 x 8 block starts at column 10 and supplies columns 16 and 17.
+template <int k0, int first_kept>
+__attribute__((target("avx2"), always_inline)) inline void LoadBlock(const float* rows, Lanes8* cols) {
+    __m256 r[8];
+    for (int l = 0; l < 8; ++l) r[l] = _mm256_loadu_ps(rows + 18 * l + k0);
+    Transpose8x8Avx2(r);
+    for (int i = first_kept; i < 8; ++i) cols[k0 + i] = reinterpret_cast<Lanes8>(r[i]);
+}
+
+__attribute__((target("avx2"), always_inline)) inline void LoadColumns(const float* rows, Lanes8* cols) {
+    LoadBlock<0, 0>(rows, cols);
+    LoadBlock<8, 0>(rows, cols);
+    LoadBlock<10, 6>(rows, cols);
+}
+
+// The way back; the third block writes columns 10..15 again with the same values.
+template <int t0>
+__attribute__((target("avx2"), always_inline)) inline void StoreBlock(const Lanes8* cols, float* rows) {
+    __m256 r[8];
+    for (int i = 0; i < 8; ++i) r[i] = reinterpret_cast<__m256>(cols[t0 + i]);
+    Transpose8x8Avx2(r);
+    for (int l = 0; l < 8; ++l) _mm256_storeu_ps(rows + 18 * l + t0, r[l]);
+}
+
+__attribute__((target("avx2"), always_inline)) inline void StoreColumns(const Lanes8* cols, float* rows) {
+    StoreBlock<0>(cols, rows);
+    StoreBlock<8>(cols, rows);
+    StoreBlock<10>(cols, rows);
+}
+
+// Eight whole subbands: their lines, overlap and output rows at a stride of 18.
+__attribute__((target("avx2"))) void TransformBatchAvx2(const float* lines, float* overlap, float* out_rows,
+                                                        const float* w, int block_type) {
+    Lanes8 in[18], ov[18], out[18];
+    LoadColumns(lines, in);
+    LoadColumns(overlap, ov);
+    TransformAndOverlap<Lanes8>(in, w, block_type, ov, out);
+    FlipOddSubbands(out);
+    StoreColumns(out, out_rows);
+    StoreColumns(ov, overlap);
 }
 
 __attribute__((target("avx2"))) void TransformBatchesAvx2(DecoderState& s, int block_type, int first, int end,
                                                           int ch) {
-    TransformBatches<true>(s, block_type, first, end, ch);
+    const float* w = s.ImdctWindows[block_type & 3];
+    for (int sb0 = first; sb0 < end; sb0 += 8) {
+        const int lanes = end - sb0 < 8 ? end - sb0 : 8;
+        if (lanes == 8) {
+            TransformBatchAvx2(&s.SpectralSamples[ch][18 * sb0], s.OverlapBuffer[ch][sb0], s.SubbandSamples[sb0], w,
+                               block_type);
+            continue;
+        }
+        // A last, partial batch goes through copies with zero rows in the unused lanes.
+        float lines[8][18] = {}, overlap[8][18] = {}, out[8][18];
+        const size_t bytes = sizeof(float) * 18 * static_cast<size_t>(lanes);
+        __builtin_memcpy(lines, &s.SpectralSamples[ch][18 * sb0], bytes);
+        __builtin_memcpy(overlap, s.OverlapBuffer[ch][sb0], bytes);
+        TransformBatchAvx2(lines[0], overlap[0], out[0], w, block_type);
+        __builtin_memcpy(s.SubbandSamples[sb0], out, bytes);
+        __builtin_memcpy(s.OverlapBuffer[ch][sb0], overlap, bytes);
+    }
 }
 
 using BatchKernel = void (*)(DecoderState&, int, int, int, int);
@@ -265,10 +287,6 @@ BatchKernel g_batch_kernel = TransformBatchesBase;
 }  // namespace
 
 void SelectTransformKernel() { g_batch_kernel = CpuHasAvx2Fma() ? TransformBatchesAvx2 : TransformBatchesBase; }
-
-namespace {
-
-}  // namespace
 #endif
 
 // Subbands first .. end - 1 with one block type; the same result as one

@@ -121,8 +121,39 @@ void Imdct12(const float in[6], float out[12]);  // windowed
 void InverseTransformSubband(DecoderState& s, int block_type, int sb, int ch);
 void InverseTransformSubbands(DecoderState& s, int block_type, int first, int end, int ch);
 void PassOverlapThrough(DecoderState& s, int sb, int ch);
-// 8 rows of 8 floats at src_stride into 8 columns at dst_stride; AVX2 processors only.
-void Transpose8x8Avx2(const float* src, int src_stride, float* dst, int dst_stride);
+#if QUV3_X86_VECTOR
+// Transposes 8 vectors of 8 floats in registers (an exact copy); AVX2 processors only.
+__attribute__((target("avx2"), always_inline)) inline void Transpose8x8Avx2(__m256 r[8]) {
+    __m256 t[8];
+    for (int i = 0; i < 4; ++i) {
+        t[2 * i] = _mm256_unpacklo_ps(r[2 * i], r[2 * i + 1]);
+        t[2 * i + 1] = _mm256_unpackhi_ps(r[2 * i], r[2 * i + 1]);
+    }
+    for (int i = 0; i < 2; ++i) {
+        for (int j = 0; j < 2; ++j) {
+            r[4 * i + 2 * j] = _mm256_shuffle_ps(t[4 * i + j], t[4 * i + j + 2], 0x44);
+            r[4 * i + 2 * j + 1] = _mm256_shuffle_ps(t[4 * i + j], t[4 * i + j + 2], 0xEE);
+        }
+    }
+    // r[k] holds rows 0-3 of column k (low half) and of column k + 4 (high half),
+    // r[4 + k] the same for rows 4-7.
+    for (int k = 0; k < 4; ++k) {
+        const __m256 a = r[k], b = r[4 + k];
+        t[k] = _mm256_permute2f128_ps(a, b, 0x20);
+        t[k + 4] = _mm256_permute2f128_ps(a, b, 0x31);
+    }
+    for (int k = 0; k < 8; ++k) r[k] = t[k];
+}
+
+// 8 rows of 8 floats at src_stride into 8 columns at dst_stride.
+__attribute__((target("avx2"), always_inline)) inline void Transpose8x8Avx2(const float* src, int src_stride,
+                                                                            float* dst, int dst_stride) {
+    __m256 r[8];
+    for (int i = 0; i < 8; ++i) r[i] = _mm256_loadu_ps(src + i * src_stride);
+    Transpose8x8Avx2(r);
+    for (int i = 0; i < 8; ++i) _mm256_storeu_ps(dst + i * dst_stride, r[i]);
+}
+#endif
 
 // Polyphase synthesis (synthesis.cpp).
 void ScaleSynthesisWindow(DecoderState& s);

@@ -51,78 +51,180 @@ __attribute__((target("avx2"))) void Dct32SlotsAvx2(const float (*subbands)[18],
     Dct32SlotsBody(subbands, y);
 }
 
+// Slots 0..15 of the DCT output back to one row per slot.
+__attribute__((target("avx2"))) void SlotRowsAvx2(const float* lanes, float (*slots)[32]) {
+    for (int b = 0; b < 2; ++b)
+        for (int n0 = 0; n0 < 32; n0 += 8) Transpose8x8Avx2(lanes + b * 256 + n0 * 8, 8, &slots[8 * b][n0], 32);
+}
+
 using DctKernel = void (*)(const float (*)[18], Lanes8 (*)[32]);
 DctKernel g_dct_kernel = Dct32Slots;
-#endif
 
-#if QUV3_X86_VECTOR
-// The windowing loop across outputs: each output keeps its own double sum over
-// taps 0..15 in order, so the result equals the scalar loop bit for bit. A
-// product of two floats is exact in double, so a fused multiply-add rounds
-// exactly once, as the separate multiply and add do.
-using WindowKernel = void (*)(const float* half, int p, const double* window, int32_t* out);
+// The vector build keeps the history as doubles in a ring of 32 slots per
+// channel: for each slot the column its own half receives (kind 0, twice the
+// ISO V[0..31]) and the column the other half receives (kind 1, twice
+// V[32..63]). The halves alternate every slot, so tap i of a slot reads kind 0
+// of the slot i back when i is even and kind 1 when i is odd: exactly the
+// values the reference reads from its two 16-column rings.
+constexpr int kRingSlots = 32;
 
-void WindowSse2(const float* half, int p, const double* window, int32_t* out) {
-    __m128d acc[16];
-    for (__m128d& a : acc) a = _mm_setzero_pd();
-    for (int i = 0; i < 16; ++i) {
-        const float* col = half + ((p + i) & 15) * 32;
-        const double* w = window + i * 32;
-        for (int k = 0; k < 16; ++k) {
-            const __m128d h = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(col + 2 * k))));
-            acc[k] = _mm_add_pd(acc[k], _mm_mul_pd(h, _mm_loadu_pd(w + 2 * k)));
+// The two columns of one slot from its DCT output y (the reference's history
+// update, values widened to double; -2 y[0] is formed in float as there).
+__attribute__((always_inline)) inline void WriteRingColumns(double* own, double* other, const float* y) {
+    for (int r = 0; r < 16; ++r) own[r] = y[16 + r];
+    own[16] = 0.0;
+    for (int r = 17; r < 32; ++r) own[r] = -y[48 - r];
+    for (int r = 0; r < 16; ++r) other[r] = -y[16 - r];
+    other[16] = -2.0f * y[0];
+    for (int r = 17; r < 32; ++r) other[r] = -y[r - 16];
+}
+
+// PCM of one slot: 32 values already rounded and clipped.
+__attribute__((always_inline)) inline void StorePcm(DecoderState& s, int ch, int slot, const int32_t* out) {
+    if (s.channel_count == 2) {
+        int16_t* pcm = &s.StereoPcmBuffer[2 * 32 * slot + ch];
+        for (int j = 0; j < 32; ++j) pcm[2 * j] = static_cast<int16_t>(out[j]);
+    } else {
+        int16_t* pcm = &s.MonoPcmBuffer[32 * slot];
+        // Every value is within -32767..32767: the saturating pack changes none.
+        for (int j = 0; j < 32; j += 8) {
+            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + j));
+            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + j + 4));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + j), _mm_packs_epi32(lo, hi));
         }
-    }
-    const __m128d hi = _mm_set1_pd(32767.0), lo = _mm_set1_pd(-32767.0);
-    for (int k = 0; k < 16; ++k) {
-        // Clipping first does not change the rounded value inside the range;
-        // the conversion rounds to nearest, ties to even.
-        const __m128i r = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(acc[k], lo), hi));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2 * k), r);
     }
 }
 
-__attribute__((target("avx2,fma"))) void WindowAvx2(const float* half, int p, const double* window, int32_t* out) {
-    __m256d acc[8];
-    for (__m256d& a : acc) a = _mm256_setzero_pd();
-    for (int i = 0; i < 16; ++i) {
-        const float* col = half + ((p + i) & 15) * 32;
-        const double* w = window + i * 32;
-        for (int k = 0; k < 8; ++k) {
-            const __m256d h = _mm256_cvtps_pd(_mm_loadu_ps(col + 4 * k));
-            acc[k] = _mm256_fmadd_pd(h, _mm256_loadu_pd(w + 4 * k), acc[k]);
+// The windowing loop across outputs, for n slots whose columns sit at ring
+// slots c, c - 1, ...: each output keeps its own double sum over taps 0..15 in
+// order, so the result equals the scalar loop bit for bit. A product of two
+// floats is exact in double, so a fused multiply-add rounds exactly once, as
+// the separate multiply and add do. Clipping before the conversion does not
+// change a value inside the range; the conversion rounds to nearest, ties to
+// even (a NaN sum ends at -32767, as in RoundAndClip).
+template <int N>
+void WindowSse2(const double (*ring)[kRingSlots][32], int c, const double* window,
+                                                      int32_t (*out)[32]) {
+    for (int n = 0; n < N; ++n) {
+        __m128d acc[16];
+        for (__m128d& a : acc) a = _mm_setzero_pd();
+        for (int i = 0; i < 16; ++i) {
+            const double* col = ring[i & 1][(c - n + i) & (kRingSlots - 1)];
+            const double* w = window + i * 32;
+            for (int k = 0; k < 16; ++k)
+                acc[k] = _mm_add_pd(acc[k], _mm_mul_pd(_mm_loadu_pd(col + 2 * k), _mm_loadu_pd(w + 2 * k)));
+        }
+        const __m128d hi = _mm_set1_pd(32767.0), lo = _mm_set1_pd(-32767.0);
+        for (int k = 0; k < 16; ++k) {
+            const __m128i r = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(acc[k], lo), hi));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out[n] + 2 * k), r);
         }
     }
-    const __m256d hi = _mm256_set1_pd(32767.0), lo = _mm256_set1_pd(-32767.0);
-    for (int k = 0; k < 8; ++k) {
-        const __m128i r = _mm256_cvtpd_epi32(_mm256_min_pd(_mm256_max_pd(acc[k], lo), hi));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * k), r);
+}
+
+template <int N>
+__attribute__((target("avx2,fma"))) void WindowAvx2(const double (*ring)[kRingSlots][32], int c,
+                                                                          const double* window, int32_t (*out)[32]) {
+    for (int n = 0; n < N; ++n) {
+        __m256d acc[8];
+        for (__m256d& a : acc) a = _mm256_setzero_pd();
+        for (int i = 0; i < 16; ++i) {
+            const double* col = ring[i & 1][(c - n + i) & (kRingSlots - 1)];
+            const double* w = window + i * 32;
+            for (int k = 0; k < 8; ++k)
+                acc[k] = _mm256_fmadd_pd(_mm256_loadu_pd(col + 4 * k), _mm256_loadu_pd(w + 4 * k), acc[k]);
+        }
+        const __m256d hi = _mm256_set1_pd(32767.0), lo = _mm256_set1_pd(-32767.0);
+        for (int k = 0; k < 8; ++k) {
+            const __m128i r = _mm256_cvtpd_epi32(_mm256_min_pd(_mm256_max_pd(acc[k], lo), hi));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[n] + 4 * k), r);
+        }
     }
 }
 
 // GCC 12's AVX-512 conversion intrinsics trip -Wuninitialized inside its own header.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
-__attribute__((target("avx512f"))) void WindowAvx512(const float* half, int p, const double* window, int32_t* out) {
-    __m512d acc[4];
-    for (__m512d& a : acc) a = _mm512_setzero_pd();
+// Up to three slots at once share each tap's window values.
+template <int N>
+__attribute__((target("avx512f"))) void WindowAvx512(const double (*ring)[kRingSlots][32], int c,
+                                                                           const double* window, int32_t (*out)[32]) {
+    __m512d acc[N][4];
+    for (auto& slot : acc)
+        for (__m512d& a : slot) a = _mm512_setzero_pd();
     for (int i = 0; i < 16; ++i) {
-        const float* col = half + ((p + i) & 15) * 32;
-        const double* w = window + i * 32;
+        __m512d w[4];
         for (int k = 0; k < 4; ++k) {
-            const __m512d h = _mm512_cvtps_pd(_mm256_loadu_ps(col + 8 * k));
-            acc[k] = _mm512_fmadd_pd(h, _mm512_loadu_pd(w + 8 * k), acc[k]);
+            w[k] = _mm512_loadu_pd(window + i * 32 + 8 * k);
+            // Held in a register for all N slots rather than loaded again for each.
+            __asm__("" : "+v"(w[k]));
+        }
+        for (int n = 0; n < N; ++n) {
+            const double* col = ring[i & 1][(c - n + i) & (kRingSlots - 1)];
+            for (int k = 0; k < 4; ++k) acc[n][k] = _mm512_fmadd_pd(_mm512_loadu_pd(col + 8 * k), w[k], acc[n][k]);
         }
     }
     const __m512d hi = _mm512_set1_pd(32767.0), lo = _mm512_set1_pd(-32767.0);
-    for (int k = 0; k < 4; ++k) {
-        const __m256i r = _mm512_cvtpd_epi32(_mm512_min_pd(_mm512_max_pd(acc[k], lo), hi));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * k), r);
+    for (int n = 0; n < N; ++n) {
+        for (int k = 0; k < 4; ++k) {
+            const __m256i r = _mm512_cvtpd_epi32(_mm512_min_pd(_mm512_max_pd(acc[n][k], lo), hi));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[n] + 8 * k), r);
+        }
     }
 }
 #pragma GCC diagnostic pop
 
-WindowKernel g_window_kernel = WindowSse2;
+// count slots of channel ch, their DCT outputs in y[0..count-1], the first
+// being granule slot first: ring columns, windowing and PCM, then the
+// reference's phase and half advanced as many times.
+template <int kSlotsPerPass, void (*Window1)(const double (*)[kRingSlots][32], int, const double*, int32_t (*)[32]),
+          void (*Window2)(const double (*)[kRingSlots][32], int, const double*, int32_t (*)[32]),
+          void (*Window3)(const double (*)[kRingSlots][32], int, const double*, int32_t (*)[32])>
+__attribute__((always_inline)) inline void SynthesizeSlotsBody(DecoderState& s, int ch, const float (*y)[32],
+                                                               int first, int count) {
+    double(*ring)[kRingSlots][32] = s.SynthesisRing[ch];
+    const double* window = &s.SynthesisWindowByTap[0][0];
+    int c = s.SynthesisRingPos[ch];
+    for (int done = 0; done < count;) {
+        const int left = count - done;
+        const int n = left < kSlotsPerPass ? left : kSlotsPerPass;
+        for (int m = 0; m < n; ++m) {
+            const int col = (c - m) & (kRingSlots - 1);
+            WriteRingColumns(ring[0][col], ring[1][col], y[done + m]);
+        }
+        int32_t out[3][32];
+        if (n == 3) {
+            Window3(ring, c, window, out);
+        } else if (n == 2) {
+            Window2(ring, c, window, out);
+        } else {
+            Window1(ring, c, window, out);
+        }
+        for (int m = 0; m < n; ++m) StorePcm(s, ch, first + done + m, out[m]);
+        c = (c - n) & (kRingSlots - 1);
+        done += n;
+    }
+    s.SynthesisRingPos[ch] = c;
+    s.SynthesisPhase[ch] = (s.SynthesisPhase[ch] - count) & 15;
+    s.SynthesisHalf[ch] ^= count & 1;
+}
+
+void SynthesizeSlotsSse2(DecoderState& s, int ch, const float (*y)[32], int first, int count) {
+    SynthesizeSlotsBody<1, WindowSse2<1>, WindowSse2<1>, WindowSse2<1>>(s, ch, y, first, count);
+}
+
+__attribute__((target("avx2,fma"))) void SynthesizeSlotsAvx2(DecoderState& s, int ch, const float (*y)[32],
+                                                             int first, int count) {
+    SynthesizeSlotsBody<1, WindowAvx2<1>, WindowAvx2<1>, WindowAvx2<1>>(s, ch, y, first, count);
+}
+
+__attribute__((target("avx512f"))) void SynthesizeSlotsAvx512(DecoderState& s, int ch, const float (*y)[32],
+                                                              int first, int count) {
+    SynthesizeSlotsBody<3, WindowAvx512<1>, WindowAvx512<2>, WindowAvx512<3>>(s, ch, y, first, count);
+}
+
+using SlotsKernel = void (*)(DecoderState&, int, const float (*)[32], int, int);
+SlotsKernel g_slots_kernel = SynthesizeSlotsSse2;
 
 #endif
 
@@ -137,7 +239,9 @@ void ScaleSynthesisWindow(DecoderState& s) {
     for (int i = 0; i < 16; ++i)
         for (int j = 0; j < 32; ++j) s.SynthesisWindowByTap[i][j] = s.SynthesisWindow[16 * j + i];
 #if QUV3_X86_VECTOR
-    g_window_kernel = CpuHasAvx512() ? WindowAvx512 : CpuHasAvx2Fma() ? WindowAvx2 : WindowSse2;
+    g_slots_kernel = CpuHasAvx512()    ? SynthesizeSlotsAvx512
+                     : CpuHasAvx2Fma() ? SynthesizeSlotsAvx2
+                                       : SynthesizeSlotsSse2;
     g_dct_kernel = CpuHasAvx2Fma() ? Dct32SlotsAvx2 : Dct32Slots;
 #endif
 }
@@ -151,77 +255,25 @@ int16_t RoundAndClip(double v) {
     return -32767;  // also NaN, which finite input never produces
 }
 
+#if !QUV3_X86_VECTOR
 namespace {
 
-// History update, windowing and PCM of one slot whose DCT is y.
-// y[n] stands at y[n * ystride].
-template <int ystride>
+// History update, windowing and PCM of one slot whose DCT output is y.
 void FinishSlot(DecoderState& s, int ch, int slot, const float* y) {
     const int p = s.SynthesisPhase[ch];
     const int h = s.SynthesisHalf[ch];
     const bool stereo = s.channel_count == 2;
     int16_t* pcm = stereo ? &s.StereoPcmBuffer[2 * 32 * slot + ch] : &s.MonoPcmBuffer[32 * slot];
     const int stride = stereo ? 2 : 1;
-#if QUV3_X86_VECTOR
-    // Column-major ring: column p of a half is 32 consecutive rows.
-    float* now = &s.SynthesisHistory[ch][h][0][0];
-    float* other = &s.SynthesisHistory[ch][1 - h][0][0];
-    float* nc = now + 32 * p;
-    float* oc = other + 32 * p;
-    if constexpr (ystride == 1) {
-        // The same values as the loops below, four at a time: reversed and
-        // negated copies of the DCT output (negation only flips the sign bit).
-        const __m128 sign = _mm_set1_ps(-0.0f);
-        auto neg = [&](__m128 v) { return _mm_xor_ps(v, sign); };
-        auto neg_rev = [&](const float* from) {
-            const __m128 v = _mm_loadu_ps(from);
-            return neg(_mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)));
-        };
-        for (int k = 0; k < 16; k += 4) _mm_storeu_ps(nc + k, _mm_loadu_ps(y + 16 + k));
-        _mm_storeu_ps(nc + 17, neg_rev(y + 28));
-        _mm_storeu_ps(nc + 21, neg_rev(y + 24));
-        _mm_storeu_ps(nc + 25, neg_rev(y + 20));
-        _mm_storeu_ps(nc + 28, neg_rev(y + 17));
-        _mm_storeu_ps(oc + 0, neg_rev(y + 13));
-        _mm_storeu_ps(oc + 4, neg_rev(y + 9));
-        _mm_storeu_ps(oc + 8, neg_rev(y + 5));
-        _mm_storeu_ps(oc + 12, neg_rev(y + 1));
-        _mm_storeu_ps(oc + 17, neg(_mm_loadu_ps(y + 1)));
-        _mm_storeu_ps(oc + 21, neg(_mm_loadu_ps(y + 5)));
-        _mm_storeu_ps(oc + 25, neg(_mm_loadu_ps(y + 9)));
-        _mm_storeu_ps(oc + 28, neg(_mm_loadu_ps(y + 12)));
-        nc[16] = 0.0f;
-        oc[16] = -2.0f * y[0];
-    } else {
-        for (int r = 0; r < 16; ++r) nc[r] = y[(16 + r) * ystride];
-        nc[16] = 0.0f;
-        for (int r = 17; r < 32; ++r) nc[r] = -y[(48 - r) * ystride];
-        for (int r = 0; r < 16; ++r) oc[r] = -y[(16 - r) * ystride];
-        oc[16] = -2.0f * y[0];
-        for (int r = 17; r < 32; ++r) oc[r] = -y[(r - 16) * ystride];
-    }
-    alignas(16) int32_t out[32];
-    g_window_kernel(now, p, &s.SynthesisWindowByTap[0][0], out);
-    if (!stereo) {
-        // Every value is within -32767..32767: the saturating pack changes none.
-        for (int j = 0; j < 32; j += 8) {
-            const __m128i lo = _mm_load_si128(reinterpret_cast<const __m128i*>(out + j));
-            const __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i*>(out + j + 4));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + j), _mm_packs_epi32(lo, hi));
-        }
-    } else {
-        for (int j = 0; j < 32; ++j) pcm[j * stride] = static_cast<int16_t>(out[j]);
-    }
-#else
     float(*hist)[32][16] = s.SynthesisHistory[ch];
     float(*now)[16] = hist[h];
     float(*other)[16] = hist[1 - h];
-    for (int r = 0; r < 16; ++r) now[r][p] = y[(16 + r) * ystride];
+    for (int r = 0; r < 16; ++r) now[r][p] = y[16 + r];
     now[16][p] = 0.0f;
-    for (int r = 17; r < 32; ++r) now[r][p] = -y[(48 - r) * ystride];
-    for (int r = 0; r < 16; ++r) other[r][p] = -y[(16 - r) * ystride];
+    for (int r = 17; r < 32; ++r) now[r][p] = -y[48 - r];
+    for (int r = 0; r < 16; ++r) other[r][p] = -y[16 - r];
     other[16][p] = -2.0f * y[0];
-    for (int r = 17; r < 32; ++r) other[r][p] = -y[(r - 16) * ystride];
+    for (int r = 17; r < 32; ++r) other[r][p] = -y[r - 16];
     const float* window = s.SynthesisWindow.data();
     for (int j = 0; j < 32; ++j) {
         const float* row = now[j];
@@ -230,18 +282,23 @@ void FinishSlot(DecoderState& s, int ch, int slot, const float* y) {
         for (int i = 0; i < 16; ++i) sum += static_cast<double>(row[(p + i) & 15]) * wrow[i];
         pcm[j * stride] = RoundAndClip(sum);
     }
-#endif
     s.SynthesisPhase[ch] = (p - 1) & 15;
     s.SynthesisHalf[ch] = 1 - h;
 }
 
 }  // namespace
+#endif
 
 void SynthesizeSlot(DecoderState& s, int ch, int slot) {
     float x[32], y[32];
     for (int k = 0; k < 32; ++k) x[k] = s.SubbandSamples[k][slot];
     Dct32(x, y);
-    FinishSlot<1>(s, ch, slot, y);
+#if QUV3_X86_VECTOR
+    const float(*rows)[32] = &y;
+    g_slots_kernel(s, ch, rows, slot, 1);
+#else
+    FinishSlot(s, ch, slot, y);
+#endif
 }
 
 // The 18 slots of a granule in order; the same result as 18 SynthesizeSlot calls.
@@ -250,16 +307,17 @@ void SynthesizeGranule(DecoderState& s, int ch) {
     Lanes8 y[3][32];
     g_dct_kernel(s.SubbandSamples, y);
     const float* lanes = reinterpret_cast<const float*>(y);
+    // Slot-major again for the slot loop: y[t / 8][n] lane t % 8 to slots[t][n].
+    float slots[18][32];
     if (g_dct_kernel == Dct32SlotsAvx2) {
-        // Slot-major again for the slot loop: y[t / 8][n] lane t % 8 to slots[t][n].
-        float slots[16][32];
-        for (int b = 0; b < 2; ++b)
-            for (int n0 = 0; n0 < 32; n0 += 8) Transpose8x8Avx2(lanes + b * 256 + n0 * 8, 8, &slots[8 * b][n0], 32);
-        for (int slot = 0; slot < 16; ++slot) FinishSlot<1>(s, ch, slot, slots[slot]);
-        for (int slot = 16; slot < 18; ++slot) FinishSlot<8>(s, ch, slot, lanes + 2 * 256 + slot % 8);
-        return;
+        SlotRowsAvx2(lanes, slots);
+    } else {
+        for (int t = 0; t < 16; ++t)
+            for (int n = 0; n < 32; ++n) slots[t][n] = lanes[(t / 8) * 256 + n * 8 + t % 8];
     }
-    for (int slot = 0; slot < 18; ++slot) FinishSlot<8>(s, ch, slot, lanes + (slot / 8) * 256 + slot % 8);
+    for (int t = 16; t < 18; ++t)
+        for (int n = 0; n < 32; ++n) slots[t][n] = lanes[2 * 256 + n * 8 + t % 8];
+    g_slots_kernel(s, ch, slots, 0, 18);
 #else
     for (int slot = 0; slot < 18; ++slot) SynthesizeSlot(s, ch, slot);
 #endif
