@@ -85,7 +85,8 @@ struct ScaleFactorSet {
     int32_t scalefac_s[2][2][13][3];  // [granule][channel][short band][window]
 };
 
-// The one process-wide decoder state. Every member is fixed-size.
+// The one process-wide decoder state. Every member is fixed-size; the arrays the
+// vector kernels stream through start on a cache line.
 struct DecoderState {
     int32_t tables_pending = 1;
     io::FileHandle file = io::kNoFile;
@@ -110,29 +111,29 @@ struct DecoderState {
     ScaleFactorSet ScaleFactors;
     int32_t IntensityScale;
     std::array<int32_t, 22> LargestIntensityPosition;
-    int32_t QuantizedValues[2][578];
+    alignas(64) int32_t QuantizedValues[2][578];
     int32_t DecodedLineCount[2];
-    float SpectralSamples[2][576];
+    alignas(64) float SpectralSamples[2][576];
     int32_t ActiveSubbandCount[2];
-    float OverlapBuffer[2][32][18];
-    float SubbandSamples[32][18];
+    alignas(64) float OverlapBuffer[2][32][18];
+    alignas(64) float SubbandSamples[32][18];
     float ImdctWindows[4][36];
     std::array<float, 512> SynthesisWindow = kSynthesisWindowUnscaled;
     // The scaled window again, tap-major ([tap][output]) and widened to double,
     // for the vector windowing loop; prepared with SynthesisWindow.
-    double SynthesisWindowByTap[16][32];
+    alignas(64) double SynthesisWindowByTap[16][32];
     // [channel][half][row][column]; the reference build's history.
-    float SynthesisHistory[2][2][32][16];
+    alignas(64) float SynthesisHistory[2][2][32][16];
     int32_t SynthesisPhase[2];
     int32_t SynthesisHalf[2];
     // The vector build's history: per channel a ring of 32 slots, each with the
     // column half h receives (kind 0) and the one half 1 - h receives (kind 1),
     // widened to double: [channel][kind][slot][row]. SynthesisRingPos is the
     // ring slot the next call writes.
-    double SynthesisRing[2][2][32][32];
+    alignas(64) double SynthesisRing[2][2][32][32];
     int32_t SynthesisRingPos[2];
-    int16_t StereoPcmBuffer[1152];
-    int16_t MonoPcmBuffer[576];
+    alignas(64) int16_t StereoPcmBuffer[1152];
+    alignas(64) int16_t MonoPcmBuffer[576];
     // Diagnostics: granule-channels decoded, and how many read Huffman data past
     // their part2_3_length budget (a valid stream never does).
     int32_t spectra_decoded;

@@ -79,6 +79,50 @@ __attribute__((always_inline)) inline void WriteRingColumns(double* own, double*
     for (int r = 17; r < 32; ++r) other[r] = -y[r - 16];
 }
 
+__attribute__((target("avx512f"), always_inline)) inline __m512 Negate(__m512 v) {
+    const __m512i sign = _mm512_set1_epi32(static_cast<int>(0x80000000u));
+    return _mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(v), sign));
+}
+
+// 16 floats to 16 doubles.
+__attribute__((target("avx512f"), always_inline)) inline void StoreWidened(double* to, __m512 v) {
+    _mm512_storeu_pd(to, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
+    _mm512_storeu_pd(to + 8, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1))));
+}
+
+// The same columns with AVX-512: each half of y is reversed, negated or
+// doubled in lanes and widened eight values at a time.
+__attribute__((target("avx512f"), always_inline)) inline void WriteRingColumnsAvx512(double* own, double* other,
+                                                                                      const float* y) {
+    const __m512 lo = _mm512_loadu_ps(y), hi = _mm512_loadu_ps(y + 16);
+    // own[0..15] = y[16..31]; own[16] = 0, own[16 + m] = -y[32 - m].
+    StoreWidened(own, hi);
+    const __m512i reverse = _mm512_set_epi32(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0);
+    StoreWidened(own + 16, _mm512_maskz_mov_ps(0xFFFE, Negate(_mm512_permutexvar_ps(reverse, hi))));
+    // other[0] = -y[16], other[r] = -y[16 - r]; other[16] = -2 y[0], other[16 + m] = -y[m].
+    const __m512i from_both = _mm512_set_epi32(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
+    StoreWidened(other, Negate(_mm512_permutex2var_ps(lo, from_both, hi)));
+    const __m512 double_first = _mm512_set_ps(1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2);
+    StoreWidened(other + 16, Negate(_mm512_mul_ps(lo, double_first)));
+}
+
+// The PCM of one slot of a two-channel stream into its channel's places of the
+// interleaved buffer, eight sample pairs at a time.
+__attribute__((target("avx2"), always_inline)) inline void StoreStereoPcmAvx2(int16_t* pairs, int ch,
+                                                                              const int32_t* out) {
+    for (int j = 0; j < 32; j += 8) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + j));
+        __m256i* at = reinterpret_cast<__m256i*>(pairs + 2 * j);
+        const __m256i old = _mm256_loadu_si256(at);
+        if (ch == 0) {
+            _mm256_storeu_si256(at, _mm256_blend_epi16(old, v, 0x55));
+        } else {
+            v = _mm256_slli_epi32(v, 16);
+            _mm256_storeu_si256(at, _mm256_blend_epi16(old, v, 0xAA));
+        }
+    }
+}
+
 // PCM of one slot: 32 values already rounded and clipped.
 __attribute__((always_inline)) inline void StorePcm(DecoderState& s, int ch, int slot, const int32_t* out) {
     if (s.channel_count == 2) {
@@ -179,7 +223,9 @@ __attribute__((target("avx512f"))) void WindowAvx512(const double (*ring)[kRingS
 // reference's phase and half advanced as many times.
 template <int kSlotsPerPass, void (*Window1)(const double (*)[kRingSlots][32], int, const double*, int32_t (*)[32]),
           void (*Window2)(const double (*)[kRingSlots][32], int, const double*, int32_t (*)[32]),
-          void (*Window3)(const double (*)[kRingSlots][32], int, const double*, int32_t (*)[32])>
+          void (*Window3)(const double (*)[kRingSlots][32], int, const double*, int32_t (*)[32]),
+          void (*WriteColumns)(double*, double*, const float*),
+          void (*Store)(DecoderState&, int, int, const int32_t*)>
 __attribute__((always_inline)) inline void SynthesizeSlotsBody(DecoderState& s, int ch, const float (*y)[32],
                                                                int first, int count) {
     double(*ring)[kRingSlots][32] = s.SynthesisRing[ch];
@@ -190,7 +236,7 @@ __attribute__((always_inline)) inline void SynthesizeSlotsBody(DecoderState& s, 
         const int n = left < kSlotsPerPass ? left : kSlotsPerPass;
         for (int m = 0; m < n; ++m) {
             const int col = (c - m) & (kRingSlots - 1);
-            WriteRingColumns(ring[0][col], ring[1][col], y[done + m]);
+            WriteColumns(ring[0][col], ring[1][col], y[done + m]);
         }
         int32_t out[3][32];
         if (n == 3) {
@@ -200,7 +246,7 @@ __attribute__((always_inline)) inline void SynthesizeSlotsBody(DecoderState& s, 
         } else {
             Window1(ring, c, window, out);
         }
-        for (int m = 0; m < n; ++m) StorePcm(s, ch, first + done + m, out[m]);
+        for (int m = 0; m < n; ++m) Store(s, ch, first + done + m, out[m]);
         c = (c - n) & (kRingSlots - 1);
         done += n;
     }
@@ -209,18 +255,36 @@ __attribute__((always_inline)) inline void SynthesizeSlotsBody(DecoderState& s, 
     s.SynthesisHalf[ch] ^= count & 1;
 }
 
+void WriteRingColumnsPlain(double* own, double* other, const float* y) { WriteRingColumns(own, other, y); }
+void StorePcmPlain(DecoderState& s, int ch, int slot, const int32_t* out) { StorePcm(s, ch, slot, out); }
+
 void SynthesizeSlotsSse2(DecoderState& s, int ch, const float (*y)[32], int first, int count) {
-    SynthesizeSlotsBody<1, WindowSse2<1>, WindowSse2<1>, WindowSse2<1>>(s, ch, y, first, count);
+    SynthesizeSlotsBody<1, WindowSse2<1>, WindowSse2<1>, WindowSse2<1>, WriteRingColumnsPlain, StorePcmPlain>(
+        s, ch, y, first, count);
 }
 
 __attribute__((target("avx2,fma"))) void SynthesizeSlotsAvx2(DecoderState& s, int ch, const float (*y)[32],
                                                              int first, int count) {
-    SynthesizeSlotsBody<1, WindowAvx2<1>, WindowAvx2<1>, WindowAvx2<1>>(s, ch, y, first, count);
+    SynthesizeSlotsBody<1, WindowAvx2<1>, WindowAvx2<1>, WindowAvx2<1>, WriteRingColumnsPlain, StorePcmPlain>(
+        s, ch, y, first, count);
+}
+
+__attribute__((target("avx512f"))) void WriteRingColumnsWide(double* own, double* other, const float* y) {
+    WriteRingColumnsAvx512(own, other, y);
+}
+
+__attribute__((target("avx2"))) void StorePcmWide(DecoderState& s, int ch, int slot, const int32_t* out) {
+    if (s.channel_count == 2) {
+        StoreStereoPcmAvx2(&s.StereoPcmBuffer[2 * 32 * slot], ch, out);
+    } else {
+        StorePcm(s, ch, slot, out);
+    }
 }
 
 __attribute__((target("avx512f"))) void SynthesizeSlotsAvx512(DecoderState& s, int ch, const float (*y)[32],
                                                               int first, int count) {
-    SynthesizeSlotsBody<3, WindowAvx512<1>, WindowAvx512<2>, WindowAvx512<3>>(s, ch, y, first, count);
+    SynthesizeSlotsBody<3, WindowAvx512<1>, WindowAvx512<2>, WindowAvx512<3>, WriteRingColumnsWide, StorePcmWide>(
+        s, ch, y, first, count);
 }
 
 using SlotsKernel = void (*)(DecoderState&, int, const float (*)[32], int, int);
