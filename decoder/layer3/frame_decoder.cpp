@@ -19,12 +19,32 @@ void ClearDecoderMemories(DecoderState& s) {
     s.main_data.bit_pos = 0;
 }
 
-// Once per process, on the first InitQuv, even when that call then fails.
+int32_t CpuKernelLevel() {
+#if QUV3_X86_VECTOR
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return kKernelsAvx512;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return kKernelsAvx2;
+#endif
+    return kKernelsSse2;
+}
+
+int32_t SelectKernels(int32_t level) {
+    const int32_t most = CpuKernelLevel();
+    if (level > most) level = most;
+    if (level < kKernelsSse2) level = kKernelsSse2;
+    SelectTransformKernel(level);
+    SelectSynthesisKernels(level);
+    return level;
+}
+
+// Once per process, on the first InitQuv, even when that call then fails; also
+// picks the vector kernels for this processor.
 void PrepareTables(DecoderState& s) {
     if (s.tables_pending != 1) return;
     ScaleSynthesisWindow(s);
     PrepareImdctWindows(s);
     PrepareHuffmanLookup();
+    SelectKernels(CpuKernelLevel());
     s.tables_pending = 0;
 }
 

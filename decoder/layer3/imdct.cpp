@@ -93,6 +93,17 @@ QUV3_INLINE void Imdct12T(const V* in, V* out) {
     for (int i = 9; i < 12; ++i) out[i] = -t[i - 9] * kShortWindow[i];
 }
 
+// Value i of the 36-value block of a short-block subband: zero plus the
+// windows covering it, in window order.
+template <class V>
+QUV3_INLINE void ShortBlockValue(const V (*y)[12], int i, V& z) {
+    z = V{} * 0.0f;
+    for (int win = 0; win < 3; ++win) {
+        const int at = i - 6 - 6 * win;
+        if (at >= 0 && at < 12) z += y[win][at];
+    }
+}
+
 // Windowed transform of one subband's 18 lines with its overlap: out[t] is the
 // output before the odd-subband sign rule, ov the overlap in and out. Every
 // value is formed where it is used, without intermediate copies.
@@ -110,17 +121,12 @@ QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type
         // zeros and are added in that order.
         V y[3][12];
         for (int win = 0; win < 3; ++win) Imdct12T(in + 6 * win, y[win]);
-        const V zero = V{} * 0.0f;
-        auto z = [&](int i) {
-            V v = zero;
-            for (int win = 0; win < 3; ++win) {
-                const int at = i - 6 - 6 * win;
-                if (at >= 0 && at < 12) v += y[win][at];
-            }
-            return v;
-        };
-        for (int i = 0; i < 18; ++i) out[i] = ov[i] + z(i);
-        for (int i = 18; i < 36; ++i) ov[i - 18] = z(i);
+        for (int i = 0; i < 18; ++i) {
+            V z;
+            ShortBlockValue(y, i, z);
+            out[i] = ov[i] + z;
+        }
+        for (int i = 18; i < 36; ++i) ShortBlockValue(y, i, ov[i - 18]);
     }
 }
 
@@ -129,15 +135,8 @@ QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type
 void Imdct36(const float in[18], float out[36]) { Imdct36T<float>(in, out); }
 void Imdct12(const float in[6], float out[12]) { Imdct12T<float>(in, out); }
 
-#if QUV3_X86_VECTOR
-void SelectTransformKernel();
-#endif
-
-// Once per process; also picks the batched transform for this processor.
+// Once per process.
 void PrepareImdctWindows(DecoderState& s) {
-#if QUV3_X86_VECTOR
-    SelectTransformKernel();
-#endif
     constexpr double kLongStep = 0.08726646;  // pi / 36
     constexpr double kShortStep = 0.2617994;  // pi / 12
     float(*w)[36] = s.ImdctWindows;
@@ -286,8 +285,13 @@ BatchKernel g_batch_kernel = TransformBatchesBase;
 
 }  // namespace
 
-void SelectTransformKernel() { g_batch_kernel = CpuHasAvx2Fma() ? TransformBatchesAvx2 : TransformBatchesBase; }
 #endif
+
+void SelectTransformKernel([[maybe_unused]] int32_t level) {
+#if QUV3_X86_VECTOR
+    g_batch_kernel = level >= kKernelsAvx2 ? TransformBatchesAvx2 : TransformBatchesBase;
+#endif
+}
 
 // Subbands first .. end - 1 with one block type; the same result as one
 // InverseTransformSubband call per subband.

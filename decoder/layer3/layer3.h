@@ -15,17 +15,16 @@
 // The Layer III decoding stages, in the order the frame driver runs them.
 namespace quv3 {
 
-#if QUV3_X86_VECTOR
-// Processor features, checked when the derived tables are prepared.
-inline bool CpuHasAvx2Fma() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
-inline bool CpuHasAvx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f");
-}
-#endif
+// Instruction-set levels of the vector kernels, every level giving the same
+// samples: 0 SSE2, 1 AVX2 with FMA, 2 AVX-512. The scalar reference build has
+// only level 0 and nothing to select.
+inline constexpr int32_t kKernelsSse2 = 0;
+inline constexpr int32_t kKernelsAvx2 = 1;
+inline constexpr int32_t kKernelsAvx512 = 2;
+int32_t CpuKernelLevel();  // the highest level this processor runs
+// Every kernel at level, lowered to what the processor runs; PrepareTables
+// selects CpuKernelLevel(). Returns the level selected.
+int32_t SelectKernels(int32_t level);
 
 // Frame driver (frame_decoder.cpp).
 void ClearDecoderMemories(DecoderState& s);
@@ -114,6 +113,7 @@ void JointStereoGranule(DecoderState& s, int gr);
 
 // Alias reduction, IMDCT and overlap-add (imdct.cpp).
 void PrepareImdctWindows(DecoderState& s);
+void SelectTransformKernel(int32_t level);
 void AliasReduce(DecoderState& s, int ch);
 void AliasReduceBoundaries(DecoderState& s, int ch, int boundaries);  // subband boundaries 1..n
 void Imdct36(const float in[18], float out[36]);
@@ -157,6 +157,7 @@ __attribute__((target("avx2"), always_inline)) inline void Transpose8x8Avx2(cons
 
 // Polyphase synthesis (synthesis.cpp).
 void ScaleSynthesisWindow(DecoderState& s);
+void SelectSynthesisKernels(int32_t level);
 void Dct32(const float in[32], float out[32]);
 int16_t RoundAndClip(double v);
 void SynthesizeSlot(DecoderState& s, int ch, int slot);

@@ -79,6 +79,12 @@ __attribute__((always_inline)) inline void WriteRingColumns(double* own, double*
     for (int r = 17; r < 32; ++r) other[r] = -y[r - 16];
 }
 
+// GCC 12's AVX-512 intrinsics trip -W(maybe-)uninitialized inside its own header
+// wherever they are inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 __attribute__((target("avx512f"), always_inline)) inline __m512 Negate(__m512 v) {
     const __m512i sign = _mm512_set1_epi32(static_cast<int>(0x80000000u));
     return _mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(v), sign));
@@ -186,9 +192,6 @@ __attribute__((target("avx2,fma"))) void WindowAvx2(const double (*ring)[kRingSl
     }
 }
 
-// GCC 12's AVX-512 conversion intrinsics trip -Wuninitialized inside its own header.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
 // Up to three slots at once share each tap's window values.
 template <int N>
 __attribute__((target("avx512f"))) void WindowAvx512(const double (*ring)[kRingSlots][32], int c,
@@ -216,7 +219,6 @@ __attribute__((target("avx512f"))) void WindowAvx512(const double (*ring)[kRingS
         }
     }
 }
-#pragma GCC diagnostic pop
 
 // count slots of channel ch, their DCT outputs in y[0..count-1], the first
 // being granule slot first: ring columns, windowing and PCM, then the
@@ -287,6 +289,8 @@ __attribute__((target("avx512f"))) void SynthesizeSlotsAvx512(DecoderState& s, i
         s, ch, y, first, count);
 }
 
+#pragma GCC diagnostic pop
+
 using SlotsKernel = void (*)(DecoderState&, int, const float (*)[32], int, int);
 SlotsKernel g_slots_kernel = SynthesizeSlotsSse2;
 
@@ -297,16 +301,19 @@ SlotsKernel g_slots_kernel = SynthesizeSlotsSse2;
 // Y[0] = X[0], Y[n] = 2 X[n], X[n] = sum_k x[k] cos((2k + 1) n pi / 64).
 void Dct32(const float in[32], float out[32]) { DctSplit<float, 32>(in, out); }
 
-// Once per process; also picks the windowing loop for this processor.
+// Once per process.
 void ScaleSynthesisWindow(DecoderState& s) {
     for (float& w : s.SynthesisWindow) w = static_cast<float>(static_cast<double>(w) * 16383.5);
     for (int i = 0; i < 16; ++i)
         for (int j = 0; j < 32; ++j) s.SynthesisWindowByTap[i][j] = s.SynthesisWindow[16 * j + i];
+}
+
+void SelectSynthesisKernels([[maybe_unused]] int32_t level) {
 #if QUV3_X86_VECTOR
-    g_slots_kernel = CpuHasAvx512()    ? SynthesizeSlotsAvx512
-                     : CpuHasAvx2Fma() ? SynthesizeSlotsAvx2
-                                       : SynthesizeSlotsSse2;
-    g_dct_kernel = CpuHasAvx2Fma() ? Dct32SlotsAvx2 : Dct32Slots;
+    g_slots_kernel = level >= kKernelsAvx512 ? SynthesizeSlotsAvx512
+                     : level >= kKernelsAvx2 ? SynthesizeSlotsAvx2
+                                             : SynthesizeSlotsSse2;
+    g_dct_kernel = level >= kKernelsAvx2 ? Dct32SlotsAvx2 : Dct32Slots;
 #endif
 }
 
