@@ -106,6 +106,37 @@ TEST(SynthesizeSlot, SilenceGivesZerosAndStateCycles) {
     for (int i = 0; i < 16 * 64; ++i) EXPECT_EQ(s->StereoPcmBuffer[i], i % 2 ? 0 : 99) << i;
 }
 
+// SynthesizeGranule at every instruction-set level against 18 SynthesizeSlot
+// calls, on both channels of a stereo stream and on a mono one, bit for bit.
+TEST(SynthesizeGranule, EqualsEighteenSlotsAtEveryKernelLevel) {
+    std::mt19937 rng(41);
+    std::uniform_real_distribution<float> u(-0.6f, 0.6f);
+    for (int32_t level = kKernelsSse2; level <= CpuKernelLevel(); ++level) {
+        for (int channels : {1, 2}) {
+            auto whole = NewState();
+            auto slots = NewState();
+            ASSERT_EQ(SelectKernels(level), level);
+            whole->channel_count = slots->channel_count = channels;
+            for (int granule = 0; granule < 5; ++granule) {
+                for (int ch = 0; ch < channels; ++ch) {
+                    for (int sb = 0; sb < 32; ++sb)
+                        for (int t = 0; t < 18; ++t) whole->SubbandSamples[sb][t] = slots->SubbandSamples[sb][t] = u(rng);
+                    SynthesizeGranule(*whole, ch);
+                    for (int t = 0; t < 18; ++t) SynthesizeSlot(*slots, ch, t);
+                }
+                const int16_t* a = channels == 2 ? whole->StereoPcmBuffer : whole->MonoPcmBuffer;
+                const int16_t* b = channels == 2 ? slots->StereoPcmBuffer : slots->MonoPcmBuffer;
+                for (int i = 0; i < 576 * channels; ++i)
+                    ASSERT_EQ(a[i], b[i]) << "level " << level << " channels " << channels << " granule " << granule
+                                          << " index " << i;
+            }
+            EXPECT_EQ(whole->SynthesisPhase[0], slots->SynthesisPhase[0]);
+            EXPECT_EQ(whole->SynthesisHalf[0], slots->SynthesisHalf[0]);
+        }
+    }
+    SelectKernels(CpuKernelLevel());
+}
+
 TEST(SynthesizeSlot, OverloadClipsSymmetrically) {
     auto s = NewState();
     s->channel_count = 1;
