@@ -380,12 +380,21 @@ int32_t DecodeSpectrum(DecoderState& s, int gr, int ch, int32_t part2_bits) {
         pos += (end - pos + 1) & ~1;
     }
 
-    // Count1 quadruples: a codeword of at most 6 bits and up to 4 sign bits.
+    // Count1 quadruples: a codeword of at most 6 bits and up to 4 sign bits,
+    // from a 64-bit window reloaded when fewer than 10 bits are left in it.
     const uint32_t* c1 = g_count1_lookup[si.count1table_select[gr][ch] & 1];
     uint32_t bit = static_cast<uint32_t>(m.bit_pos);
+    uint64_t w = PeekMainData64(m, bit);
+    int avail = 64 - static_cast<int>(bit & 7);
     while (used < budget && pos < 576) {
-        const uint32_t e = c1[PeekMainData64(m, bit) >> 54];
+        if (avail < 10) {
+            w = PeekMainData64(m, bit);
+            avail = 64 - static_cast<int>(bit & 7);
+        }
+        const uint32_t e = c1[w >> 54];
         const int32_t n = static_cast<int32_t>(e & 15);
+        w <<= n;
+        avail -= n;
         q[pos] = static_cast<int32_t>((e >> 4) & 3) - 1;
         q[pos + 1] = static_cast<int32_t>((e >> 6) & 3) - 1;
         q[pos + 2] = static_cast<int32_t>((e >> 8) & 3) - 1;
