@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <random>
 
 #include "decoder/layer3/layer3.h"
 #include "decoder/tables/quant_tables.h"
@@ -97,6 +99,45 @@ TEST(DequantizeChannel, MixedBlocksSplitAtLine36) {
     for (int& q : s->QuantizedValues[0]) q = 0;
     DequantizeChannel(*s, 0, 0);
     for (int i = 0; i < 576; ++i) ASSERT_EQ(s->SpectralSamples[0][i], 0.0f) << i;
+}
+
+// The vector kernels against q^(4/3) x g written out with the table, line by
+// line (DequantizeSample's specified form): every magnitude the escape coding
+// allows, zeros, gains down to 0.0 and every line count, at each level.
+TEST(DequantizeChannel, EveryKernelLevelGivesTheTableProducts) {
+    std::mt19937 rng(23);
+    for (int32_t level = kKernelsSse2; level <= CpuKernelLevel(); ++level) {
+        auto s = NewState();
+        ASSERT_EQ(SelectKernels(level), level);
+        SideInfo& si = s->side_info;
+        for (int trial = 0; trial < 300; ++trial) {
+            si.global_gain[0][0] = static_cast<int32_t>(rng() % 256);
+            si.scalefac_scale[0][0] = static_cast<int32_t>(rng() % 2);
+            si.preflag[0][0] = static_cast<int32_t>(rng() % 2);
+            for (int b = 0; b < 22; ++b) s->ScaleFactors.scalefac_l[0][0][b] = static_cast<int32_t>(rng() % 16);
+            const int32_t n = static_cast<int32_t>(rng() % 577);
+            for (int i = 0; i < 578; ++i) {
+                const uint32_t r = rng();
+                int32_t mag = r % 4 == 0 ? 0 : r % 4 == 1 ? static_cast<int32_t>(r >> 8) % 16
+                                                            : static_cast<int32_t>(r >> 8) % 8207;
+                s->QuantizedValues[0][i] = i < n ? (r & 128 ? -mag : mag) : 0;
+            }
+            s->DecodedLineCount[0] = n;
+            DequantizeChannel(*s, 0, 0);
+            int band = 0;
+            for (int i = 0; i < 576; ++i) {
+                const int32_t q = s->QuantizedValues[0][i];
+                const float g = LongGainFactor(band, si.global_gain[0][0], si.scalefac_scale[0][0],
+                                               s->ScaleFactors.scalefac_l[0][0][band], si.preflag[0][0]);
+                const float want = q == 0 ? 0.0f : q > 0 ? kPow43Table[q] * g : -(kPow43Table[-q] * g);
+                const float got = s->SpectralSamples[0][i];
+                ASSERT_EQ(std::bit_cast<uint32_t>(got), std::bit_cast<uint32_t>(want))
+                    << "level " << level << " trial " << trial << " line " << i << " q " << q;
+                if (i == s->LongBandEnds[band] && band < 21) ++band;
+            }
+        }
+    }
+    SelectKernels(CpuKernelLevel());
 }
 
 }  // namespace

@@ -30,15 +30,90 @@ float ShortGainFactor(int32_t global_gain, int32_t subblock_gain, int32_t scalef
 }
 
 
+#if QUV3_X86_VECTOR
+namespace {
+
+// q^(4/3) x gain line by line with one gain per line: the values of
+// DequantizeSample, sixteen or eight lines at a time.
+void DequantizeLinesPlain(const int32_t* q, const float* gains, float* out, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) out[i] = DequantizeSample(q[i], gains[i]);
+}
+
+// GCC 12's AVX-512 intrinsics trip -W(maybe-)uninitialized inside its own header.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// Magnitudes below 16 (nearly all lines) come from the table's first entries
+// held in a register; the others are gathered. The sign of q is set into the
+// product and q = 0 gives +0.0, as in DequantizeSample.
+__attribute__((target("avx512f"))) void DequantizeLinesAvx512(const int32_t* q, const float* gains, float* out,
+                                                              int32_t n) {
+    const __m512 first16 = _mm512_loadu_ps(kPow43Table.data());
+    const __m512i sign = _mm512_set1_epi32(static_cast<int>(0x80000000u));
+    for (int32_t i = 0; i < n; i += 16) {
+        const __mmask16 lanes = n - i >= 16 ? 0xFFFF : static_cast<__mmask16>((1u << (n - i)) - 1);
+        const __m512i qv = _mm512_maskz_loadu_epi32(lanes, q + i);
+        const __m512i mag = _mm512_abs_epi32(qv);
+        __m512 v = _mm512_permutexvar_ps(mag, first16);
+        const __mmask16 large = lanes & ~_mm512_cmplt_epi32_mask(mag, _mm512_set1_epi32(16));
+        if (large) v = _mm512_mask_i32gather_ps(v, large, mag, kPow43Table.data(), 4);
+        v = _mm512_mul_ps(v, _mm512_maskz_loadu_ps(lanes, gains + i));
+        v = _mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(v), _mm512_and_si512(qv, sign)));
+        _mm512_mask_storeu_ps(out + i, lanes, _mm512_maskz_mov_ps(_mm512_test_epi32_mask(qv, qv), v));
+    }
+}
+
+#pragma GCC diagnostic pop
+
+__attribute__((target("avx2"))) void DequantizeLinesAvx2(const int32_t* q, const float* gains, float* out,
+                                                         int32_t n) {
+    const __m256i sign = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i qv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + i));
+        __m256 v = _mm256_i32gather_ps(kPow43Table.data(), _mm256_abs_epi32(qv), 4);
+        v = _mm256_mul_ps(v, _mm256_loadu_ps(gains + i));
+        v = _mm256_castsi256_ps(_mm256_xor_si256(_mm256_castps_si256(v), _mm256_and_si256(qv, sign)));
+        const __m256i zero = _mm256_cmpeq_epi32(qv, _mm256_setzero_si256());
+        _mm256_storeu_ps(out + i, _mm256_andnot_ps(_mm256_castsi256_ps(zero), v));
+    }
+    DequantizeLinesPlain(q + i, gains + i, out + i, n - i);
+}
+
+using DequantizeKernel = void (*)(const int32_t*, const float*, float*, int32_t);
+DequantizeKernel g_dequantize_kernel = DequantizeLinesPlain;
+
+}  // namespace
+#endif
+
+void SelectDequantizeKernel([[maybe_unused]] int32_t level) {
+#if QUV3_X86_VECTOR
+    g_dequantize_kernel = level >= kKernelsAvx512 ? DequantizeLinesAvx512
+                          : level >= kKernelsAvx2 ? DequantizeLinesAvx2
+                                                  : DequantizeLinesPlain;
+#endif
+}
+
 // Band by band: the gain changes after each band's last line.
 void DequantizeLongLines(const int32_t* q, float* out, int32_t end, const int32_t* band_ends, int32_t global_gain,
                          int32_t scalefac_scale, const int32_t* scalefac_l, int32_t preflag) {
+#if QUV3_X86_VECTOR
+    // The gains line by line first, then every line in one vector pass.
+    alignas(64) float gains[576];
+#endif
     int32_t i = 0;
     for (int band = 0; band < 22 && i < end; ++band) {
         const float g = LongGainFactor(band, global_gain, scalefac_scale, scalefac_l[band], preflag);
         const int32_t last = band_ends[band] < end - 1 ? band_ends[band] : end - 1;
+#if QUV3_X86_VECTOR
+        for (; i <= last; ++i) gains[i] = g;
+#else
         for (; i <= last; ++i) out[i] = DequantizeSample(q[i], g);
+#endif
     }
+#if QUV3_X86_VECTOR
+    g_dequantize_kernel(q, gains, out, i);
+#endif
 }
 
 void DequantizeChannel(DecoderState& s, int gr, int ch) {

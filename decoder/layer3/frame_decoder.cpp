@@ -32,6 +32,8 @@ int32_t SelectKernels(int32_t level) {
     const int32_t most = CpuKernelLevel();
     if (level > most) level = most;
     if (level < kKernelsSse2) level = kKernelsSse2;
+    SelectDequantizeKernel(level);
+    SelectStereoKernel(level);
     SelectTransformKernel(level);
     SelectSynthesisKernels(level);
     return level;

@@ -102,6 +102,7 @@ inline float DequantizeSample(int32_t q, float g) {
 #endif
 }
 void DequantizeChannel(DecoderState& s, int gr, int ch);
+void SelectDequantizeKernel(int32_t level);
 // Lines 0 .. end - 1 of a long-block granule, band by band with its gain.
 void DequantizeLongLines(const int32_t* q, float* out, int32_t end, const int32_t* band_ends, int32_t global_gain,
                          int32_t scalefac_scale, const int32_t* scalefac_l, int32_t preflag);
@@ -110,6 +111,7 @@ void DequantizeLongLines(const int32_t* q, float* out, int32_t end, const int32_
 // bound[0..2]: per window; bound[3]: the long part of a mixed granule (a line).
 int32_t FindIntensityBounds(DecoderState& s, int32_t bound[4], int gr);
 void JointStereoGranule(DecoderState& s, int gr);
+void SelectStereoKernel(int32_t level);
 
 // Alias reduction, IMDCT and overlap-add (imdct.cpp).
 void PrepareImdctWindows(DecoderState& s);
