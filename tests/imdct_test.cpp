@@ -82,26 +82,26 @@ TEST(InverseTransform, ImpulseThroughTheNormalWindow) {
         DirectImdct36(in, x);
         for (int t = 0; t < 18; ++t) {
             EXPECT_NEAR(s->SubbandSamples[4][t], s->ImdctWindows[0][t] * x[t], 1e-5) << k << " " << t;
-            EXPECT_NEAR(s->OverlapBuffer[0][4][t], s->ImdctWindows[0][18 + t] * x[18 + t], 1e-5);
+            EXPECT_NEAR(OverlapAt(*s, 0, 4, t), s->ImdctWindows[0][18 + t] * x[18 + t], 1e-5);
         }
     }
 }
 
 TEST(InverseTransform, OddSubbandsNegateOddSamplesButNotTheOverlap) {
     auto s = NewState();
-    for (int t = 0; t < 18; ++t) s->OverlapBuffer[1][3][t] = static_cast<float>(t + 1);
+    for (int t = 0; t < 18; ++t) OverlapAt(*s, 1, 3, t) = static_cast<float>(t + 1);
     s->SpectralSamples[1][18 * 3 + 2] = 1.0f;
     InverseTransformSubband(*s, 0, 3, 1);
     float even[18], overlap_odd[18];
-    for (int t = 0; t < 18; ++t) overlap_odd[t] = s->OverlapBuffer[1][3][t];
+    for (int t = 0; t < 18; ++t) overlap_odd[t] = OverlapAt(*s, 1, 3, t);
     auto e = NewState();
-    for (int t = 0; t < 18; ++t) e->OverlapBuffer[1][2][t] = static_cast<float>(t + 1);
+    for (int t = 0; t < 18; ++t) OverlapAt(*e, 1, 2, t) = static_cast<float>(t + 1);
     e->SpectralSamples[1][18 * 2 + 2] = 1.0f;
     InverseTransformSubband(*e, 0, 2, 1);
     for (int t = 0; t < 18; ++t) even[t] = e->SubbandSamples[2][t];
     for (int t = 0; t < 18; ++t) {
         EXPECT_EQ(s->SubbandSamples[3][t], t % 2 ? -even[t] : even[t]) << t;
-        EXPECT_EQ(overlap_odd[t], e->OverlapBuffer[1][2][t]) << t;
+        EXPECT_EQ(overlap_odd[t], OverlapAt(*e, 1, 2, t)) << t;
     }
 }
 
@@ -109,13 +109,13 @@ TEST(InverseTransform, ShortBlocksStartWithTheOverlapAndLeaveSixZeros) {
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     auto s = NewState();
-    for (int t = 0; t < 18; ++t) s->OverlapBuffer[0][7][t] = u(rng);
+    for (int t = 0; t < 18; ++t) OverlapAt(*s, 0, 7, t) = u(rng);
     for (int k = 0; k < 18; ++k) s->SpectralSamples[0][18 * 7 + k] = u(rng);
     float ov[18];
-    for (int t = 0; t < 18; ++t) ov[t] = s->OverlapBuffer[0][7][t];
+    for (int t = 0; t < 18; ++t) ov[t] = OverlapAt(*s, 0, 7, t);
     InverseTransformSubband(*s, 2, 7, 0);
     for (int t = 0; t < 6; ++t) EXPECT_EQ(s->SubbandSamples[7][t], t % 2 ? -ov[t] : ov[t]);
-    for (int t = 12; t < 18; ++t) EXPECT_EQ(s->OverlapBuffer[0][7][t], 0.0f);
+    for (int t = 12; t < 18; ++t) EXPECT_EQ(OverlapAt(*s, 0, 7, t), 0.0f);
     // The three windows overlap-add: window 0's block starts at 6, window 1's at 12, window 2's at 18.
     double y[3][12];
     for (int w = 0; w < 3; ++w) DirectImdct12Windowed(&s->SpectralSamples[0][18 * 7 + 6 * w], y[w]);
@@ -123,20 +123,20 @@ TEST(InverseTransform, ShortBlocksStartWithTheOverlapAndLeaveSixZeros) {
         const double expect = ov[t] + y[0][t - 6];
         EXPECT_NEAR(s->SubbandSamples[7][t], t % 2 ? -expect : expect, 1e-5);
     }
-    EXPECT_NEAR(s->OverlapBuffer[0][7][0], y[1][6] + y[2][0], 1e-5);
+    EXPECT_NEAR(OverlapAt(*s, 0, 7, 0), y[1][6] + y[2][0], 1e-5);
 }
 
 TEST(InverseTransform, ZeroLinesPassTheOverlapThrough) {
     auto s = NewState();
     auto t = NewState();
-    for (int k = 0; k < 18; ++k) s->OverlapBuffer[0][9][k] = t->OverlapBuffer[0][9][k] = 0.25f * k;
+    for (int k = 0; k < 18; ++k) OverlapAt(*s, 0, 9, k) = OverlapAt(*t, 0, 9, k) = 0.25f * k;
     InverseTransformSubband(*s, 0, 9, 0);
     PassOverlapThrough(*t, 9, 0);
     for (int k = 0; k < 18; ++k) {
         EXPECT_EQ(s->SubbandSamples[9][k], t->SubbandSamples[9][k]);
         EXPECT_EQ(t->SubbandSamples[9][k], k % 2 ? -0.25f * k : 0.25f * k);
-        EXPECT_EQ(t->OverlapBuffer[0][9][k], 0.0f);
-        EXPECT_EQ(s->OverlapBuffer[0][9][k], 0.0f);
+        EXPECT_EQ(OverlapAt(*t, 0, 9, k), 0.0f);
+        EXPECT_EQ(OverlapAt(*s, 0, 9, k), 0.0f);
     }
 }
 
@@ -156,19 +156,22 @@ TEST(InverseTransform, BatchesEqualTheSubbandBySubbandTransform) {
             const int first = rng() % 3 == 0 ? 2 : 0;
             const int end = first + 1 + static_cast<int>(rng() % (32 - first));
             for (int i = 0; i < 576; ++i) batched->SpectralSamples[1][i] = single->SpectralSamples[1][i] = u(rng);
+            // Rows outside first .. end - 1 must keep what they hold.
+            for (int sb = 0; sb < 32; ++sb)
+                for (int t = 0; t < 18; ++t) batched->SubbandSamples[sb][t] = single->SubbandSamples[sb][t] = u(rng);
             InverseTransformSubbands(*batched, block_type, first, end, 1);
             for (int sb = first; sb < end; ++sb) InverseTransformSubband(*single, block_type, sb, 1);
-            for (int sb = first; sb < end; ++sb) {
+            for (int sb = 0; sb < 32; ++sb) {
                 for (int t = 0; t < 18; ++t) {
                     ASSERT_EQ(batched->SubbandSamples[sb][t], single->SubbandSamples[sb][t])
                         << "level " << level << " granule " << granule << " subband " << sb << " sample " << t;
                 }
             }
             for (int sb = 0; sb < 32; ++sb)
-                for (int t = 0; t < 18; ++t) ASSERT_EQ(batched->OverlapBuffer[1][sb][t], single->OverlapBuffer[1][sb][t]);
+                for (int t = 0; t < 18; ++t) ASSERT_EQ(OverlapAt(*batched, 1, sb, t), OverlapAt(*single, 1, sb, t));
             // Nothing of the other channel is touched.
             for (int sb = 0; sb < 32; ++sb)
-                for (int t = 0; t < 18; ++t) ASSERT_EQ(batched->OverlapBuffer[0][sb][t], 0.0f);
+                for (int t = 0; t < 18; ++t) ASSERT_EQ(OverlapAt(*batched, 0, sb, t), 0.0f);
         }
     }
     SelectKernels(CpuKernelLevel());

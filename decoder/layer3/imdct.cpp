@@ -95,8 +95,8 @@ QUV3_INLINE void Imdct12T(const V* in, V* out) {
 
 // Value i of the 36-value block of a short-block subband: zero plus the
 // windows covering it, in window order.
-template <class V>
-QUV3_INLINE void ShortBlockValue(const V (*y)[12], int i, V& z) {
+template <class V, class OV>
+QUV3_INLINE void ShortBlockValue(const V (*y)[12], int i, OV& z) {
     z = V{} * 0.0f;
     for (int win = 0; win < 3; ++win) {
         const int at = i - 6 - 6 * win;
@@ -105,17 +105,18 @@ QUV3_INLINE void ShortBlockValue(const V (*y)[12], int i, V& z) {
 }
 
 // Windowed transform of one subband's 18 lines with its overlap: out[t] is the
-// output before the odd-subband sign rule, ov the overlap in and out. Every
-// value is formed where it is used, without intermediate copies.
-template <class V>
-QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type, V* ov, V* out) {
+// output before the odd-subband sign rule; the overlap is read from ov and the
+// new one written to new_ov, which may be the same place. Every value is formed
+// where it is used, without intermediate copies.
+template <class V, class OV = V>
+QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type, const OV* ov, OV* new_ov, V* out) {
     if (block_type != 2) {
         V t[18];
         Imdct36Folded(in, t);
         for (int i = 0; i < 9; ++i) out[i] = ov[i] + t[i + 9] * w[i];
         for (int i = 9; i < 18; ++i) out[i] = ov[i] + (-t[26 - i]) * w[i];
-        for (int i = 18; i < 27; ++i) ov[i - 18] = (-t[26 - i]) * w[i];
-        for (int i = 27; i < 36; ++i) ov[i - 18] = (-t[i - 27]) * w[i];
+        for (int i = 18; i < 27; ++i) new_ov[i - 18] = (-t[26 - i]) * w[i];
+        for (int i = 27; i < 36; ++i) new_ov[i - 18] = (-t[i - 27]) * w[i];
     } else {
         // The three windows' blocks start at 6, 12 and 18 of a 36-value block of
         // zeros and are added in that order.
@@ -123,10 +124,10 @@ QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type
         for (int win = 0; win < 3; ++win) Imdct12T(in + 6 * win, y[win]);
         for (int i = 0; i < 18; ++i) {
             V z;
-            ShortBlockValue(y, i, z);
+            ShortBlockValue<V, V>(y, i, z);
             out[i] = ov[i] + z;
         }
-        for (int i = 18; i < 36; ++i) ShortBlockValue(y, i, ov[i - 18]);
+        for (int i = 18; i < 36; ++i) ShortBlockValue<V, OV>(y, i, new_ov[i - 18]);
     }
 }
 
@@ -174,10 +175,14 @@ void AliasReduceBoundaries(DecoderState& s, int ch, int boundaries) {
 // Odd time samples of odd subbands are negated on output (the frequency
 // inversion of the polyphase bank); the stored overlap is not.
 void InverseTransformSubband(DecoderState& s, int block_type, int sb, int ch) {
-    float out[18];
-    TransformAndOverlap<float>(&s.SpectralSamples[ch][18 * sb], s.ImdctWindows[block_type & 3], block_type,
-                               s.OverlapBuffer[ch][sb], out);
-    for (int t = 0; t < 18; ++t) s.SubbandSamples[sb][t] = (sb & 1) && (t & 1) ? -out[t] : out[t];
+    float out[18], ov[18];
+    for (int t = 0; t < 18; ++t) ov[t] = OverlapAt(s, ch, sb, t);
+    TransformAndOverlap<float>(&s.SpectralSamples[ch][18 * sb], s.ImdctWindows[block_type & 3], block_type, ov, ov,
+                               out);
+    for (int t = 0; t < 18; ++t) {
+        s.SubbandSamples[sb][t] = (sb & 1) && (t & 1) ? -out[t] : out[t];
+        OverlapAt(s, ch, sb, t) = ov[t];
+    }
 }
 
 #if QUV3_X86_VECTOR
@@ -192,28 +197,16 @@ QUV3_INLINE void FlipOddSubbands(Lanes8* out) {
     for (int t = 1; t < 18; t += 2) out[t] *= flip;
 }
 
-// Eight subbands at a time, lane l holding subband first + l; gathered and
-// scattered one value at a time.
-void TransformBatchesBase(DecoderState& s, int block_type, int first, int end, int ch) {
-    const float* w = s.ImdctWindows[block_type & 3];
-    for (int sb0 = first; sb0 < end; sb0 += 8) {
-        const int lanes = end - sb0 < 8 ? end - sb0 : 8;
-        Lanes8 in[18] = {}, ov[18] = {}, out[18];
-        for (int l = 0; l < lanes; ++l) {
-            for (int k = 0; k < 18; ++k) {
-                in[k][l] = s.SpectralSamples[ch][18 * (sb0 + l) + k];
-                ov[k][l] = s.OverlapBuffer[ch][sb0 + l][k];
-            }
-        }
-        TransformAndOverlap<Lanes8>(in, w, block_type, ov, out);
-        FlipOddSubbands(out);
-        for (int l = 0; l < lanes; ++l) {
-            for (int t = 0; t < 18; ++t) {
-                s.SubbandSamples[sb0 + l][t] = out[t][l];
-                s.OverlapBuffer[ch][sb0 + l][t] = ov[t][l];
-            }
-        }
-    }
+// 8 rows of 18 floats at a stride of 18 into 18 vectors of 8 lanes, one value
+// at a time.
+void LoadColumnsBase(const float* rows, Lanes8* cols) {
+    for (int k = 0; k < 18; ++k)
+        for (int l = 0; l < 8; ++l) cols[k][l] = rows[18 * l + k];
+}
+
+void StoreColumnsBase(const Lanes8* cols, float* rows) {
+    for (int l = 0; l < 8; ++l)
+        for (int t = 0; t < 18; ++t) rows[18 * l + t] = cols[t][l];
 }
 
 // 8 rows of 18 floats at a stride of 18 into 18 vectors of 8 lanes. The third
@@ -226,7 +219,7 @@ __attribute__((target("avx2"), always_inline)) inline void LoadBlock(const float
     for (int i = first_kept; i < 8; ++i) cols[k0 + i] = reinterpret_cast<Lanes8>(r[i]);
 }
 
-__attribute__((target("avx2"), always_inline)) inline void LoadColumns(const float* rows, Lanes8* cols) {
+__attribute__((target("avx2"))) void LoadColumnsAvx2(const float* rows, Lanes8* cols) {
     LoadBlock<0, 0>(rows, cols);
     LoadBlock<8, 0>(rows, cols);
     LoadBlock<10, 6>(rows, cols);
@@ -241,47 +234,58 @@ __attribute__((target("avx2"), always_inline)) inline void StoreBlock(const Lane
     for (int l = 0; l < 8; ++l) _mm256_storeu_ps(rows + 18 * l + t0, r[l]);
 }
 
-__attribute__((target("avx2"), always_inline)) inline void StoreColumns(const Lanes8* cols, float* rows) {
+__attribute__((target("avx2"))) void StoreColumnsAvx2(const Lanes8* cols, float* rows) {
     StoreBlock<0>(cols, rows);
     StoreBlock<8>(cols, rows);
     StoreBlock<10>(cols, rows);
 }
 
-// Eight whole subbands: their lines, overlap and output rows at a stride of 18.
-__attribute__((target("avx2"))) void TransformBatchAvx2(const float* lines, float* overlap, float* out_rows,
-                                                        const float* w, int block_type) {
-    Lanes8 in[18], ov[18], out[18];
-    LoadColumns(lines, in);
-    LoadColumns(overlap, ov);
-    TransformAndOverlap<Lanes8>(in, w, block_type, ov, out);
-    FlipOddSubbands(out);
-    StoreColumns(out, out_rows);
-    StoreColumns(ov, overlap);
-}
+typedef int32_t LaneBits8 __attribute__((vector_size(32)));
+// Eight floats of the overlap buffer read and written as one vector.
+typedef float OverlapLanes8 __attribute__((vector_size(32), may_alias));
 
-__attribute__((target("avx2"))) void TransformBatchesAvx2(DecoderState& s, int block_type, int first, int end,
-                                                          int ch) {
+// The subbands of group g (8g .. 8g + 7) whose bit is set in lanes: their
+// lines are read as rows and turned into vectors, the overlap is read and
+// written as vectors in place, and the output rows of the selected subbands
+// are written. The other lanes are transformed too, and their results dropped.
+template <void (*LoadColumns)(const float*, Lanes8*), void (*StoreColumns)(const Lanes8*, float*)>
+QUV3_INLINE void TransformGroupBody(DecoderState& s, int block_type, int group, uint32_t lanes, int ch) {
+    // The group's overlap, 18 vectors on a 64-byte boundary.
+    OverlapLanes8* overlap = reinterpret_cast<OverlapLanes8*>(&s.OverlapBuffer[ch][0][0] + 144 * group);
     const float* w = s.ImdctWindows[block_type & 3];
-    for (int sb0 = first; sb0 < end; sb0 += 8) {
-        const int lanes = end - sb0 < 8 ? end - sb0 : 8;
-        if (lanes == 8) {
-            TransformBatchAvx2(&s.SpectralSamples[ch][18 * sb0], s.OverlapBuffer[ch][sb0], s.SubbandSamples[sb0], w,
-                               block_type);
-            continue;
-        }
-        // A last, partial batch goes through copies with zero rows in the unused lanes.
-        float lines[8][18] = {}, overlap[8][18] = {}, out[8][18];
-        const size_t bytes = sizeof(float) * 18 * static_cast<size_t>(lanes);
-        __builtin_memcpy(lines, &s.SpectralSamples[ch][18 * sb0], bytes);
-        __builtin_memcpy(overlap, s.OverlapBuffer[ch][sb0], bytes);
-        TransformBatchAvx2(lines[0], overlap[0], out[0], w, block_type);
-        __builtin_memcpy(s.SubbandSamples[sb0], out, bytes);
-        __builtin_memcpy(s.OverlapBuffer[ch][sb0], overlap, bytes);
+    Lanes8 in[18], out[18];
+    LoadColumns(&s.SpectralSamples[ch][144 * group], in);
+    float* rows = s.SubbandSamples[8 * group];
+    if (lanes == 0xFF) {
+        TransformAndOverlap<Lanes8, OverlapLanes8>(in, w, block_type, overlap, overlap, out);
+        FlipOddSubbands(out);
+        StoreColumns(out, rows);
+        return;
+    }
+    OverlapLanes8 fresh[18];
+    TransformAndOverlap<Lanes8, OverlapLanes8>(in, w, block_type, overlap, fresh, out);
+    FlipOddSubbands(out);
+    LaneBits8 keep;
+    for (int l = 0; l < 8; ++l) keep[l] = (lanes >> l) & 1 ? -1 : 0;
+    for (int t = 0; t < 18; ++t) overlap[t] = keep ? fresh[t] : overlap[t];
+    float staged[144];
+    StoreColumns(out, staged);
+    for (int l = 0; l < 8; ++l) {
+        if ((lanes >> l) & 1) __builtin_memcpy(rows + 18 * l, staged + 18 * l, sizeof(float) * 18);
     }
 }
 
-using BatchKernel = void (*)(DecoderState&, int, int, int, int);
-BatchKernel g_batch_kernel = TransformBatchesBase;
+void TransformGroupBase(DecoderState& s, int block_type, int group, uint32_t lanes, int ch) {
+    TransformGroupBody<LoadColumnsBase, StoreColumnsBase>(s, block_type, group, lanes, ch);
+}
+
+__attribute__((target("avx2"))) void TransformGroupAvx2(DecoderState& s, int block_type, int group, uint32_t lanes,
+                                                        int ch) {
+    TransformGroupBody<LoadColumnsAvx2, StoreColumnsAvx2>(s, block_type, group, lanes, ch);
+}
+
+using GroupKernel = void (*)(DecoderState&, int, int, uint32_t, int);
+GroupKernel g_group_kernel = TransformGroupBase;
 
 }  // namespace
 
@@ -289,7 +293,7 @@ BatchKernel g_batch_kernel = TransformBatchesBase;
 
 void SelectTransformKernel([[maybe_unused]] int32_t level) {
 #if QUV3_X86_VECTOR
-    g_batch_kernel = level >= kKernelsAvx2 ? TransformBatchesAvx2 : TransformBatchesBase;
+    g_group_kernel = level >= kKernelsAvx2 ? TransformGroupAvx2 : TransformGroupBase;
 #endif
 }
 
@@ -297,7 +301,12 @@ void SelectTransformKernel([[maybe_unused]] int32_t level) {
 // InverseTransformSubband call per subband.
 void InverseTransformSubbands(DecoderState& s, int block_type, int first, int end, int ch) {
 #if QUV3_X86_VECTOR
-    if (end > first) g_batch_kernel(s, block_type, first, end, ch);
+    // Whole groups of eight subbands, the subbands outside first .. end - 1 left as they are.
+    for (int group = first >> 3; 8 * group < end; ++group) {
+        const int lo = first > 8 * group ? first - 8 * group : 0;
+        const int hi = end < 8 * group + 8 ? end - 8 * group : 8;
+        g_group_kernel(s, block_type, group, ((1u << hi) - 1) & ~((1u << lo) - 1), ch);
+    }
 #else
     for (int sb = first; sb < end; ++sb) InverseTransformSubband(s, block_type, sb, ch);
 #endif
@@ -305,11 +314,11 @@ void InverseTransformSubbands(DecoderState& s, int block_type, int first, int en
 
 // A subband whose 18 lines are all zero outputs its overlap alone.
 void PassOverlapThrough(DecoderState& s, int sb, int ch) {
-    float* ov = s.OverlapBuffer[ch][sb];
     float* out = s.SubbandSamples[sb];
     for (int t = 0; t < 18; ++t) {
-        out[t] = (sb & 1) && (t & 1) ? -ov[t] : ov[t];
-        ov[t] = 0.0f;
+        float& ov = OverlapAt(s, ch, sb, t);
+        out[t] = (sb & 1) && (t & 1) ? -ov : ov;
+        ov = 0.0f;
     }
 }
 

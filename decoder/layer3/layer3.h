@@ -120,6 +120,17 @@ void AliasReduce(DecoderState& s, int ch);
 void AliasReduceBoundaries(DecoderState& s, int ch, int boundaries);  // subband boundaries 1..n
 void Imdct36(const float in[18], float out[36]);
 void Imdct12(const float in[6], float out[12]);  // windowed
+// Overlap value t of subband sb of channel ch. The vector build keeps each
+// group of eight subbands sample-major, [ch][sb / 8][t][sb % 8] in the same
+// storage, so the batched transform reads and writes it as whole vectors; the
+// reference build keeps [ch][sb][t].
+inline float& OverlapAt(DecoderState& s, int ch, int sb, int t) {
+#if QUV3_X86_VECTOR
+    return (&s.OverlapBuffer[ch][0][0])[(sb >> 3) * 144 + t * 8 + (sb & 7)];
+#else
+    return s.OverlapBuffer[ch][sb][t];
+#endif
+}
 void InverseTransformSubband(DecoderState& s, int block_type, int sb, int ch);
 void InverseTransformSubbands(DecoderState& s, int block_type, int first, int end, int ch);
 void PassOverlapThrough(DecoderState& s, int sb, int ch);
