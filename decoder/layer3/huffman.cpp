@@ -198,16 +198,6 @@ uint32_t g_pair_pool[kPoolSize];
 int32_t g_pair_root[32];  // offset of each table number's root in the pool; -1 for none
 int32_t g_pool_used;
 
-// Pair tables for two pairs at once: indexed by the next 10 bits, the pairs
-// (codewords with their sign bits, no linbits) that lie wholly within them.
-//   bits 0-4 the bits of the first pair (0: none fits, decode one pair the
-//   long way), 5-9 the bits of both, 10 a second pair fits, then x and y of the
-//   first pair and x and y of the second as 5-bit signed values from bit 12 up.
-constexpr int kTwoPairBits = 10;
-constexpr uint32_t kSecondPair = 1u << 10;
-uint32_t g_two_pairs[16][1 << kTwoPairBits];
-int32_t g_two_pairs_slot[32];  // row of each table number; -1 for none
-
 // Count1 tables: indexed by the next 10 bits (codeword of at most 6 bits and up
 // to 4 sign bits): bits 0-3 the bits used, then v, w, x, y as value + 1 in two
 // bits each from bit 4 up.
@@ -263,76 +253,22 @@ __attribute__((always_inline)) inline uint32_t LookupPair(int32_t root, uint64_t
     return e;
 }
 
-// One pair of the leaf e with the bits w that start at its codeword: the sign
-// bits follow the codeword. Returns the bits used.
-__attribute__((always_inline)) inline int SignedPair(uint32_t e, uint64_t w, int32_t& x, int32_t& y) {
-    const uint64_t t = w << CodeLength(e);
-    const int32_t nzx = (e & kNonZeroX) ? 1 : 0, nzy = (e & kNonZeroY) ? 1 : 0;
-    const int32_t sx = static_cast<int32_t>(t >> 63) & nzx;
-    const int32_t sy = static_cast<int32_t>((t << nzx) >> 63) & nzy;
-    x = (static_cast<int32_t>(CodeX(e)) ^ -sx) + sx;
-    y = (static_cast<int32_t>(CodeY(e)) ^ -sy) + sy;
-    return static_cast<int>((e >> 16) & 31);
-}
-
-// The 5-bit signed value at bit `at` of a two-pair entry.
-__attribute__((always_inline)) inline int32_t TwoPairValue(uint32_t d, int at) {
-    return static_cast<int32_t>(d << (27 - at)) >> 27;
-}
-
-uint32_t TwoPairsFor(int32_t root, uint32_t index) {
-    const uint64_t w = static_cast<uint64_t>(index) << (64 - kTwoPairBits);
-    uint32_t d = 0;
-    int done = 0;
-    for (int pair = 0; pair < 2; ++pair) {
-        const uint32_t e = LookupPair(root, w << done);
-        // Only the first kTwoPairBits bits are known; the pair must end within them.
-        if ((e & kLinbitsFollow) || static_cast<int>((e >> 16) & 31) > kTwoPairBits - done) break;
-        int32_t x, y;
-        done += SignedPair(e, w << done, x, y);
-        const uint32_t values = (static_cast<uint32_t>(x) & 31) | ((static_cast<uint32_t>(y) & 31) << 5);
-        if (pair == 0) {
-            d = static_cast<uint32_t>(done) | (values << 12);
-        } else {
-            d |= kSecondPair | (static_cast<uint32_t>(done) << 5) | (values << 22);
-        }
-    }
-    return d;
-}
-
 // Pairs from pos up to end with one table. The bits come from a 64-bit window
 // holding at least 57 valid bits when loaded; it is reloaded whenever fewer
-// bits than the longest pair could need are left. Two short pairs (the usual
-// case above the lowest bands) come from one lookup; a longer pair, one with
-// linbits, or a lone pair at the region's end is decoded by itself. Without
-// linbits a pair takes at most 19 + 2 bits, and its signs are applied without
-// branches.
+// bits than the longest pair could need are left. Without linbits a pair takes
+// at most 19 + 2 bits, and its signs are applied without branches.
 template <bool kLinbits>
-__attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, int32_t root, const uint32_t* two_pairs,
-                                                          int linbits, int32_t* q, int32_t pos, int32_t end) {
+__attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, int32_t root, int linbits, int32_t* q,
+                                                          int32_t pos, int32_t end) {
     constexpr int kLongestPair = kLinbits ? 19 + 2 * (13 + 1) : 19 + 2;
     uint32_t bit = static_cast<uint32_t>(m.bit_pos);
     uint64_t w = PeekMainData64(m, bit);
     int avail = 64 - static_cast<int>(bit & 7);
     int32_t used = 0;
-    while (pos < end) {
+    for (; pos < end; pos += 2) {
         if (avail < kLongestPair) {
             w = PeekMainData64(m, bit);
             avail = 64 - static_cast<int>(bit & 7);
-        }
-        const uint32_t d = two_pairs[w >> (64 - kTwoPairBits)];
-        if (d != 0 && pos + 4 <= end) {
-            q[pos] = TwoPairValue(d, 12);
-            q[pos + 1] = TwoPairValue(d, 17);
-            q[pos + 2] = TwoPairValue(d, 22);
-            q[pos + 3] = TwoPairValue(d, 27);
-            const int n = static_cast<int>((d & kSecondPair) ? (d >> 5) & 31 : d & 31);
-            pos += (d & kSecondPair) ? 4 : 2;
-            w <<= n;
-            avail -= n;
-            bit = (bit + static_cast<uint32_t>(n)) & (kRingBits - 1);
-            used += n;
-            continue;
         }
         const uint32_t e = LookupPair(root, w);
         int32_t x = static_cast<int32_t>(CodeX(e)), y = static_cast<int32_t>(CodeY(e));
@@ -360,11 +296,16 @@ __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, int
                 ++n;
             }
         } else {
-            n = SignedPair(e, w, x, y);
+            const uint64_t t = w << CodeLength(e);
+            const int32_t nzx = (e & kNonZeroX) ? 1 : 0, nzy = (e & kNonZeroY) ? 1 : 0;
+            const int32_t sx = static_cast<int32_t>(t >> 63) & nzx;
+            const int32_t sy = static_cast<int32_t>((t << nzx) >> 63) & nzy;
+            x = (x ^ -sx) + sx;
+            y = (y ^ -sy) + sy;
+            n = static_cast<int>((e >> 16) & 31);
         }
         q[pos] = x;
         q[pos + 1] = y;
-        pos += 2;
         w <<= n;
         avail -= n;
         bit = (bit + static_cast<uint32_t>(n)) & (kRingBits - 1);
@@ -386,22 +327,6 @@ void PrepareHuffmanLookup() {
             if (kCodeTables[u].entries == kCodeTables[t].entries) g_pair_root[t] = g_pair_root[u];
         }
         if (g_pair_root[t] < 0) g_pair_root[t] = BuildSubtable(t, 0, 0, kRootBits, kLinbitsTable[t] > 0);
-    }
-    int slots = 0;
-    for (int t = 0; t < 32; ++t) {
-        g_two_pairs_slot[t] = -1;
-        if (g_pair_root[t] < 0) continue;
-        for (int u = 1; u < t; ++u) {
-            if (g_pair_root[u] == g_pair_root[t]) g_two_pairs_slot[t] = g_two_pairs_slot[u];
-        }
-        if (g_two_pairs_slot[t] >= 0) continue;
-        if (slots == 16) {
-            g_pair_root[t] = -1;  // reported by HuffmanLookupComplete
-            continue;
-        }
-        g_two_pairs_slot[t] = slots;
-        for (uint32_t i = 0; i < (1u << kTwoPairBits); ++i) g_two_pairs[slots][i] = TwoPairsFor(g_pair_root[t], i);
-        ++slots;
     }
     for (int c = 0; c < 2; ++c) {
         for (uint32_t i = 0; i < 1024; ++i) {
@@ -450,9 +375,8 @@ int32_t DecodeSpectrum(DecoderState& s, int gr, int ch, int32_t part2_bits) {
             continue;
         }
         const int linbits = kLinbitsTable[t];
-        const uint32_t* two_pairs = g_two_pairs[g_two_pairs_slot[t]];
-        used += linbits > 0 ? DecodePairs<true>(m, root, two_pairs, linbits, q, pos, end)
-                            : DecodePairs<false>(m, root, two_pairs, 0, q, pos, end);
+        used += linbits > 0 ? DecodePairs<true>(m, root, linbits, q, pos, end)
+                            : DecodePairs<false>(m, root, 0, q, pos, end);
         pos += (end - pos + 1) & ~1;
     }
 
