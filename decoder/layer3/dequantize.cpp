@@ -42,7 +42,9 @@ void DequantizeLinesPlain(const int32_t* q, const float* gains, float* out, int3
 // GCC 12's AVX-512 intrinsics trip -W(maybe-)uninitialized inside its own header.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // Magnitudes below 16 (nearly all lines) come from the table's first entries
 // held in a register; the others are gathered. The sign of q is set into the
 // product and q = 0 gives +0.0, as in DequantizeSample.

@@ -83,7 +83,9 @@ __attribute__((always_inline)) inline void WriteRingColumns(double* own, double*
 // wherever they are inlined.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 __attribute__((target("avx512f"), always_inline)) inline __m512 Negate(__m512 v) {
     const __m512i sign = _mm512_set1_epi32(static_cast<int>(0x80000000u));
