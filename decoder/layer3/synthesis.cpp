@@ -68,17 +68,6 @@ DctKernel g_dct_kernel = Dct32Slots;
 // values the reference reads from its two 16-column rings.
 constexpr int kRingSlots = 32;
 
-// The two columns of one slot from its DCT output y (the reference's history
-// update, values widened to double; -2 y[0] is formed in float as there).
-__attribute__((always_inline)) inline void WriteRingColumns(double* own, double* other, const float* y) {
-    for (int r = 0; r < 16; ++r) own[r] = y[16 + r];
-    own[16] = 0.0;
-    for (int r = 17; r < 32; ++r) own[r] = -y[48 - r];
-    for (int r = 0; r < 16; ++r) other[r] = -y[16 - r];
-    other[16] = -2.0f * y[0];
-    for (int r = 17; r < 32; ++r) other[r] = -y[r - 16];
-}
-
 // GCC 12's AVX-512 intrinsics trip -W(maybe-)uninitialized inside its own header
 // wherever they are inlined.
 #pragma GCC diagnostic push
@@ -96,6 +85,61 @@ __attribute__((target("avx512f"), always_inline)) inline __m512 Negate(__m512 v)
 __attribute__((target("avx512f"), always_inline)) inline void StoreWidened(double* to, __m512 v) {
     _mm512_storeu_pd(to, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
     _mm512_storeu_pd(to + 8, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1))));
+}
+
+// The columns of one slot four values at a time: reversed, negated or doubled
+// in lanes, then widened. As the reference's history update:
+// own[0..15] = y[16..31]; own[16] = +0, own[16 + m] = -y[32 - m];
+// other[r] = -y[16 - r]; other[16] = -2 y[0] (formed in float), other[16 + m] = -y[m].
+// part[k] receives the four values of own (k < 8) or other (k >= 8) at 4 (k % 8).
+__attribute__((always_inline)) inline __m128 Reverse4(__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); }
+__attribute__((always_inline)) inline __m128 Negate4(__m128 v) { return _mm_xor_ps(v, _mm_set1_ps(-0.0f)); }
+
+__attribute__((always_inline)) inline void RingColumnParts(const float* y, __m128* part) {
+    for (int k = 0; k < 4; ++k) part[k] = _mm_loadu_ps(y + 16 + 4 * k);
+    // [0, -y31, -y30, -y29]: the zero is set after the negation so that it stays +0.
+    const __m128 top = _mm_loadu_ps(y + 28);
+    const __m128 shifted = Negate4(_mm_shuffle_ps(top, top, _MM_SHUFFLE(1, 2, 3, 0)));
+    part[4] = _mm_and_ps(shifted, _mm_castsi128_ps(_mm_set_epi32(-1, -1, -1, 0)));
+    part[5] = Negate4(Reverse4(_mm_loadu_ps(y + 25)));
+    part[6] = Negate4(Reverse4(_mm_loadu_ps(y + 21)));
+    part[7] = Negate4(Reverse4(_mm_loadu_ps(y + 17)));
+    for (int k = 0; k < 4; ++k) part[8 + k] = Negate4(Reverse4(_mm_loadu_ps(y + 13 - 4 * k)));
+    part[12] = Negate4(_mm_mul_ps(_mm_loadu_ps(y), _mm_set_ps(1.0f, 1.0f, 1.0f, 2.0f)));
+    for (int k = 1; k < 4; ++k) part[12 + k] = Negate4(_mm_loadu_ps(y + 4 * k));
+}
+
+void WriteRingColumnsSse2(double* own, double* other, const float* y) {
+    __m128 part[16];
+    RingColumnParts(y, part);
+    for (int k = 0; k < 16; ++k) {
+        double* to = (k < 8 ? own : other) + 4 * (k % 8);
+        _mm_store_pd(to, _mm_cvtps_pd(part[k]));
+        _mm_store_pd(to + 2, _mm_cvtps_pd(_mm_movehl_ps(part[k], part[k])));
+    }
+}
+
+__attribute__((target("avx2"))) void WriteRingColumnsAvx2(double* own, double* other, const float* y) {
+    __m128 part[16];
+    RingColumnParts(y, part);
+    for (int k = 0; k < 16; ++k) _mm256_store_pd((k < 8 ? own : other) + 4 * (k % 8), _mm256_cvtps_pd(part[k]));
+}
+
+// Stereo PCM into the channel's places of the interleaved buffer, four sample
+// pairs at a time.
+void StoreStereoPcmSse2(int16_t* pairs, int ch, const int32_t* out) {
+    const __m128i low = _mm_set1_epi32(0xFFFF);
+    for (int j = 0; j < 32; j += 4) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + j));
+        __m128i* at = reinterpret_cast<__m128i*>(pairs + 2 * j);
+        const __m128i old = _mm_loadu_si128(at);
+        if (ch == 0) {
+            v = _mm_or_si128(_mm_andnot_si128(low, old), _mm_and_si128(v, low));
+        } else {
+            v = _mm_or_si128(_mm_and_si128(old, low), _mm_slli_epi32(v, 16));
+        }
+        _mm_storeu_si128(at, v);
+    }
 }
 
 // The same columns with AVX-512: each half of y is reversed, negated or
@@ -157,19 +201,22 @@ __attribute__((always_inline)) inline void StorePcm(DecoderState& s, int ch, int
 template <int N>
 void WindowSse2(const double (*ring)[kRingSlots][32], int c, const double* window,
                                                       int32_t (*out)[32]) {
+    // Sixteen outputs at a time keep the sums in registers.
     for (int n = 0; n < N; ++n) {
-        __m128d acc[16];
-        for (__m128d& a : acc) a = _mm_setzero_pd();
-        for (int i = 0; i < 16; ++i) {
-            const double* col = ring[i & 1][(c - n + i) & (kRingSlots - 1)];
-            const double* w = window + i * 32;
-            for (int k = 0; k < 16; ++k)
-                acc[k] = _mm_add_pd(acc[k], _mm_mul_pd(_mm_loadu_pd(col + 2 * k), _mm_loadu_pd(w + 2 * k)));
-        }
-        const __m128d hi = _mm_set1_pd(32767.0), lo = _mm_set1_pd(-32767.0);
-        for (int k = 0; k < 16; ++k) {
-            const __m128i r = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(acc[k], lo), hi));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out[n] + 2 * k), r);
+        for (int j0 = 0; j0 < 32; j0 += 16) {
+            __m128d acc[8];
+            for (__m128d& a : acc) a = _mm_setzero_pd();
+            for (int i = 0; i < 16; ++i) {
+                const double* col = ring[i & 1][(c - n + i) & (kRingSlots - 1)] + j0;
+                const double* w = window + i * 32 + j0;
+                for (int k = 0; k < 8; ++k)
+                    acc[k] = _mm_add_pd(acc[k], _mm_mul_pd(_mm_load_pd(col + 2 * k), _mm_load_pd(w + 2 * k)));
+            }
+            const __m128d hi = _mm_set1_pd(32767.0), lo = _mm_set1_pd(-32767.0);
+            for (int k = 0; k < 8; ++k) {
+                const __m128i r = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(acc[k], lo), hi));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out[n] + j0 + 2 * k), r);
+            }
         }
     }
 }
@@ -259,22 +306,12 @@ __attribute__((always_inline)) inline void SynthesizeSlotsBody(DecoderState& s, 
     s.SynthesisHalf[ch] ^= count & 1;
 }
 
-void WriteRingColumnsPlain(double* own, double* other, const float* y) { WriteRingColumns(own, other, y); }
-void StorePcmPlain(DecoderState& s, int ch, int slot, const int32_t* out) { StorePcm(s, ch, slot, out); }
-
-void SynthesizeSlotsSse2(DecoderState& s, int ch, const float (*y)[32], int first, int count) {
-    SynthesizeSlotsBody<1, WindowSse2<1>, WindowSse2<1>, WindowSse2<1>, WriteRingColumnsPlain, StorePcmPlain>(
-        s, ch, y, first, count);
-}
-
-__attribute__((target("avx2,fma"))) void SynthesizeSlotsAvx2(DecoderState& s, int ch, const float (*y)[32],
-                                                             int first, int count) {
-    SynthesizeSlotsBody<1, WindowAvx2<1>, WindowAvx2<1>, WindowAvx2<1>, WriteRingColumnsPlain, StorePcmPlain>(
-        s, ch, y, first, count);
-}
-
-__attribute__((target("avx512f"))) void WriteRingColumnsWide(double* own, double* other, const float* y) {
-    WriteRingColumnsAvx512(own, other, y);
+void StorePcmSse2(DecoderState& s, int ch, int slot, const int32_t* out) {
+    if (s.channel_count == 2) {
+        StoreStereoPcmSse2(&s.StereoPcmBuffer[2 * 32 * slot], ch, out);
+    } else {
+        StorePcm(s, ch, slot, out);
+    }
 }
 
 __attribute__((target("avx2"))) void StorePcmWide(DecoderState& s, int ch, int slot, const int32_t* out) {
@@ -283,6 +320,21 @@ __attribute__((target("avx2"))) void StorePcmWide(DecoderState& s, int ch, int s
     } else {
         StorePcm(s, ch, slot, out);
     }
+}
+
+void SynthesizeSlotsSse2(DecoderState& s, int ch, const float (*y)[32], int first, int count) {
+    SynthesizeSlotsBody<1, WindowSse2<1>, WindowSse2<1>, WindowSse2<1>, WriteRingColumnsSse2, StorePcmSse2>(
+        s, ch, y, first, count);
+}
+
+__attribute__((target("avx2,fma"))) void SynthesizeSlotsAvx2(DecoderState& s, int ch, const float (*y)[32],
+                                                             int first, int count) {
+    SynthesizeSlotsBody<1, WindowAvx2<1>, WindowAvx2<1>, WindowAvx2<1>, WriteRingColumnsAvx2, StorePcmWide>(
+        s, ch, y, first, count);
+}
+
+__attribute__((target("avx512f"))) void WriteRingColumnsWide(double* own, double* other, const float* y) {
+    WriteRingColumnsAvx512(own, other, y);
 }
 
 __attribute__((target("avx512f"))) void SynthesizeSlotsAvx512(DecoderState& s, int ch, const float (*y)[32],
