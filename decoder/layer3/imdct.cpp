@@ -199,14 +199,18 @@ QUV3_INLINE void FlipOddSubbands(Lanes8* out) {
 
 // 8 rows of 18 floats at a stride of 18 into 18 vectors of 8 lanes, one value
 // at a time.
-void LoadColumnsBase(const float* rows, Lanes8* cols) {
-    for (int k = 0; k < 18; ++k)
-        for (int l = 0; l < 8; ++l) cols[k][l] = rows[18 * l + k];
+// 8 rows of 18 floats at a stride of 18 into 18 vectors of 8 lanes, in 4 x 4
+// blocks; the last block starts at column 14 and writes 14 and 15 again.
+void LoadColumnsSse2(const float* rows, Lanes8* cols) {
+    float* to = reinterpret_cast<float*>(cols);
+    for (int k0 : {0, 4, 8, 12, 14})
+        for (int l0 = 0; l0 < 8; l0 += 4) Transpose4x4Sse(rows + 18 * l0 + k0, 18, to + 8 * k0 + l0, 8);
 }
 
-void StoreColumnsBase(const Lanes8* cols, float* rows) {
-    for (int l = 0; l < 8; ++l)
-        for (int t = 0; t < 18; ++t) rows[18 * l + t] = cols[t][l];
+void StoreColumnsSse2(const Lanes8* cols, float* rows) {
+    const float* from = reinterpret_cast<const float*>(cols);
+    for (int t0 : {0, 4, 8, 12, 14})
+        for (int l0 = 0; l0 < 8; l0 += 4) Transpose4x4Sse(from + 8 * t0 + l0, 8, rows + 18 * l0 + t0, 18);
 }
 
 // 8 rows of 18 floats at a stride of 18 into 18 vectors of 8 lanes. The third
@@ -276,7 +280,7 @@ QUV3_INLINE void TransformGroupBody(DecoderState& s, int block_type, int group, 
 }
 
 void TransformGroupBase(DecoderState& s, int block_type, int group, uint32_t lanes, int ch) {
-    TransformGroupBody<LoadColumnsBase, StoreColumnsBase>(s, block_type, group, lanes, ch);
+    TransformGroupBody<LoadColumnsSse2, StoreColumnsSse2>(s, block_type, group, lanes, ch);
 }
 
 __attribute__((target("avx2"))) void TransformGroupAvx2(DecoderState& s, int block_type, int group, uint32_t lanes,

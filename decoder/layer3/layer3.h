@@ -135,6 +135,17 @@ void InverseTransformSubband(DecoderState& s, int block_type, int sb, int ch);
 void InverseTransformSubbands(DecoderState& s, int block_type, int first, int end, int ch);
 void PassOverlapThrough(DecoderState& s, int sb, int ch);
 #if QUV3_X86_VECTOR
+// A 4 x 4 block of floats at src_stride into dst at dst_stride, transposed.
+inline void Transpose4x4Sse(const float* src, int src_stride, float* dst, int dst_stride) {
+    __m128 r0 = _mm_loadu_ps(src), r1 = _mm_loadu_ps(src + src_stride);
+    __m128 r2 = _mm_loadu_ps(src + 2 * src_stride), r3 = _mm_loadu_ps(src + 3 * src_stride);
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    _mm_storeu_ps(dst, r0);
+    _mm_storeu_ps(dst + dst_stride, r1);
+    _mm_storeu_ps(dst + 2 * dst_stride, r2);
+    _mm_storeu_ps(dst + 3 * dst_stride, r3);
+}
+
 // Transposes 8 vectors of 8 floats in registers (an exact copy); AVX2 processors only.
 __attribute__((target("avx2"), always_inline)) inline void Transpose8x8Avx2(__m256 r[8]) {
     __m256 t[8];

@@ -437,8 +437,10 @@ void SynthesizeGranule(DecoderState& s, int ch) {
     if (g_dct_kernel == Dct32SlotsAvx2) {
         SlotRowsAvx2(lanes, slots);
     } else {
-        for (int t = 0; t < 16; ++t)
-            for (int n = 0; n < 32; ++n) slots[t][n] = lanes[(t / 8) * 256 + n * 8 + t % 8];
+        for (int b = 0; b < 2; ++b)
+            for (int n0 = 0; n0 < 32; n0 += 4)
+                for (int l0 = 0; l0 < 8; l0 += 4)
+                    Transpose4x4Sse(lanes + b * 256 + n0 * 8 + l0, 8, &slots[8 * b + l0][n0], 32);
     }
     for (int t = 16; t < 18; ++t)
         for (int n = 0; n < 32; ++n) slots[t][n] = lanes[2 * 256 + n * 8 + t % 8];
