@@ -7,7 +7,6 @@
 // quvbench --single quv3|mpg123|mad FILE     (one decode; used under callgrind)
 #include <mpg123.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,126 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "quv3.h"
-#ifdef QUV3_BENCH_MAD
-#include <mad.h>
-#endif
+#include "bench/peer_decoders.h"
 
 namespace {
 
-double CpuSeconds() {
-    timespec ts;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-struct Result {
-    double audio_seconds = 0;  // per channel
-    uint64_t checksum = 0;
-};
-
-Result DecodeQuv(const char* path) {
-    Result r;
-    StreamInfo* info = nullptr;
-    if (InitQuv(path, &info) != 0) return r;
-    static int16_t pcm[QUV3_PCM_BUFFER_BYTES / 2];
-    uint64_t frames = 0;
-    for (int rc = 0; rc == 0;) {
-        rc = Quv(pcm);
-        r.checksum += static_cast<uint16_t>(pcm[100]);
-        ++frames;
-    }
-    r.audio_seconds = static_cast<double>(frames) * info->samples_per_frame / info->sample_rate;
-    ExitQuv();
-    return r;
-}
-
-Result DecodeMpg123(const char* path) {
-    Result r;
-    int err = 0;
-    mpg123_handle* h = mpg123_new(nullptr, &err);
-    if (!h) return r;
-    mpg123_param(h, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
-    mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-    mpg123_format_none(h);
-    for (long rate : {16000L, 22050L, 24000L, 32000L, 44100L, 48000L})
-        mpg123_format(h, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    if (mpg123_open(h, path) != MPG123_OK) {
-        mpg123_delete(h);
-        return r;
-    }
-    long rate = 0;
-    int channels = 0, enc = 0;
-    mpg123_getformat(h, &rate, &channels, &enc);
-    static unsigned char buf[1 << 16];
-    uint64_t bytes = 0;
-    for (;;) {
-        size_t done = 0;
-        const int rc = mpg123_read(h, buf, sizeof buf, &done);
-        bytes += done;
-        if (done > 200) r.checksum += buf[200];
-        if (rc == MPG123_NEW_FORMAT) {
-            mpg123_getformat(h, &rate, &channels, &enc);
-            continue;
-        }
-        if (rc != MPG123_OK) break;
-    }
-    r.audio_seconds = rate > 0 && channels > 0 ? static_cast<double>(bytes) / (2.0 * channels * rate) : 0;
-    mpg123_close(h);
-    mpg123_delete(h);
-    return r;
-}
-
-#ifdef QUV3_BENCH_MAD
-int16_t MadScale(mad_fixed_t s) {
-    s += 1L << (MAD_F_FRACBITS - 16);
-    if (s >= MAD_F_ONE) s = MAD_F_ONE - 1;
-    if (s < -MAD_F_ONE) s = -MAD_F_ONE;
-    return static_cast<int16_t>(s >> (MAD_F_FRACBITS + 1 - 16));
-}
-
-Result DecodeMad(const char* path) {
-    Result r;
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return r;
-    std::vector<unsigned char> data;
-    unsigned char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-    std::fclose(f);
-    data.resize(data.size() + MAD_BUFFER_GUARD, 0);
-    mad_stream stream;
-    mad_frame frame;
-    mad_synth synth;
-    mad_stream_init(&stream);
-    mad_frame_init(&frame);
-    mad_synth_init(&synth);
-    mad_stream_buffer(&stream, data.data(), data.size());
-    static int16_t out[1152 * 2];
-    uint64_t samples = 0;
-    unsigned rate = 0;
-    for (;;) {
-        if (mad_frame_decode(&frame, &stream) != 0) {
-            if (MAD_RECOVERABLE(stream.error)) continue;
-            break;
-        }
-        mad_synth_frame(&synth, &frame);
-        const mad_pcm& pcm = synth.pcm;
-        for (unsigned i = 0; i < pcm.length; ++i) {
-            out[2 * i] = MadScale(pcm.samples[0][i]);
-            if (pcm.channels == 2) out[2 * i + 1] = MadScale(pcm.samples[1][i]);
-        }
-        r.checksum += static_cast<uint16_t>(out[100]);
-        samples += pcm.length;
-        rate = pcm.samplerate;
-    }
-    mad_synth_finish(&synth);
-    mad_frame_finish(&frame);
-    mad_stream_finish(&stream);
-    r.audio_seconds = rate ? static_cast<double>(samples) / rate : 0;
-    return r;
-}
-#endif
+using bench::CpuSeconds;
+using bench::Median;
+using bench::Result;
 
 using DecodeFn = Result (*)(const char*);
 
@@ -146,19 +32,13 @@ struct Peer {
 };
 
 const Peer kDecoders[] = {
-    {"quv3", DecodeQuv},
-    {"mpg123", DecodeMpg123},
+    {"quv3", bench::DecodeQuv},
+    {"mpg123", bench::DecodeMpg123},
 #ifdef QUV3_BENCH_MAD
-    {"mad", DecodeMad},
+    {"mad", bench::DecodeMad},
 #endif
 };
 constexpr int kDecoderCount = sizeof kDecoders / sizeof kDecoders[0];
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n == 0 ? 0 : (n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]));
-}
 
 // Instructions of one decode under callgrind, or 0 when it cannot be counted.
 double CallgrindInstructions(const char* self, const char* decoder, const char* file) {
