@@ -90,9 +90,8 @@ DequantizeKernel g_dequantize_kernel = DequantizeLinesPlain;
 
 void SelectDequantizeKernel([[maybe_unused]] int32_t level) {
 #if QUV3_X86_VECTOR
-    g_dequantize_kernel = level >= kKernelsAvx512 ? DequantizeLinesAvx512
-                          : level >= kKernelsAvx2 ? DequantizeLinesAvx2
-                                                  : DequantizeLinesPlain;
+    g_dequantize_kernel = KernelForLevel<DequantizeKernel>(level, DequantizeLinesPlain, DequantizeLinesAvx2,
+                                                           DequantizeLinesAvx512);
 #endif
 }
 

@@ -297,7 +297,7 @@ GroupKernel g_group_kernel = TransformGroupBase;
 
 void SelectTransformKernel([[maybe_unused]] int32_t level) {
 #if QUV3_X86_VECTOR
-    g_group_kernel = level >= kKernelsAvx2 ? TransformGroupAvx2 : TransformGroupBase;
+    g_group_kernel = KernelForLevel<GroupKernel>(level, TransformGroupBase, TransformGroupAvx2, TransformGroupAvx2);
 #endif
 }
 

@@ -25,6 +25,11 @@ int32_t CpuKernelLevel();  // the highest level this processor runs
 // Every kernel at level, lowered to what the processor runs; PrepareTables
 // selects CpuKernelLevel(). Returns the level selected.
 int32_t SelectKernels(int32_t level);
+// The variant of a kernel for level.
+template <class Kernel>
+Kernel KernelForLevel(int32_t level, Kernel sse2, Kernel avx2, Kernel avx512) {
+    return level >= kKernelsAvx512 ? avx512 : level >= kKernelsAvx2 ? avx2 : sse2;
+}
 
 // Frame driver (frame_decoder.cpp).
 void ClearDecoderMemories(DecoderState& s);

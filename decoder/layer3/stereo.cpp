@@ -109,9 +109,7 @@ int32_t HighestNonZero(const int32_t* q, int32_t from) {
 
 void SelectStereoKernel([[maybe_unused]] int32_t level) {
 #if QUV3_X86_VECTOR
-    g_mid_side_kernel = level >= kKernelsAvx512 ? MidSideLinesAvx512
-                        : level >= kKernelsAvx2 ? MidSideLinesAvx2
-                                                : MidSideLinesPlain;
+    g_mid_side_kernel = KernelForLevel(level, MidSideLinesPlain, MidSideLinesAvx2, MidSideLinesAvx512);
 #endif
 }
 

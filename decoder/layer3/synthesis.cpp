@@ -364,10 +364,8 @@ void ScaleSynthesisWindow(DecoderState& s) {
 
 void SelectSynthesisKernels([[maybe_unused]] int32_t level) {
 #if QUV3_X86_VECTOR
-    g_slots_kernel = level >= kKernelsAvx512 ? SynthesizeSlotsAvx512
-                     : level >= kKernelsAvx2 ? SynthesizeSlotsAvx2
-                                             : SynthesizeSlotsSse2;
-    g_dct_kernel = level >= kKernelsAvx2 ? Dct32SlotsAvx2 : Dct32Slots;
+    g_slots_kernel = KernelForLevel<SlotsKernel>(level, SynthesizeSlotsSse2, SynthesizeSlotsAvx2, SynthesizeSlotsAvx512);
+    g_dct_kernel = KernelForLevel<DctKernel>(level, Dct32Slots, Dct32SlotsAvx2, Dct32SlotsAvx2);
 #endif
 }
 
