@@ -33,16 +33,17 @@ __attribute__((always_inline)) inline void DctSplit(const V* v, V* r) {
 // Eight time slots side by side.
 typedef float Lanes8 __attribute__((vector_size(32)));
 
-// The DCT of all 18 slots of a granule, slot t in lane t % 8 of y[t / 8][n].
-// Slots 16 and 17 share the last batch with six zero lanes.
+// The DCT of all 18 slots of a granule in three batches of eight slots, lane l
+// of batch b holding slot kBatchFirstSlot[b] + l. The last batch covers slots
+// 10..17, so slots 10..15 come out twice, the same values both times.
+constexpr int kBatchFirstSlot[3] = {0, 8, 10};
+
 __attribute__((always_inline)) inline void Dct32SlotsBody(const float (*subbands)[18], Lanes8 (*y)[32]) {
-    Lanes8 x[32];
-    for (int batch = 0; batch < 2; ++batch) {
-        for (int k = 0; k < 32; ++k) __builtin_memcpy(&x[k], &subbands[k][8 * batch], sizeof x[k]);
+    for (int batch = 0; batch < 3; ++batch) {
+        Lanes8 x[32];
+        for (int k = 0; k < 32; ++k) __builtin_memcpy(&x[k], &subbands[k][kBatchFirstSlot[batch]], sizeof x[k]);
         DctSplit<Lanes8, 32>(x, y[batch]);
     }
-    for (int k = 0; k < 32; ++k) x[k] = Lanes8{subbands[k][16], subbands[k][17], 0, 0, 0, 0, 0, 0};
-    DctSplit<Lanes8, 32>(x, y[2]);
 }
 
 void Dct32Slots(const float (*subbands)[18], Lanes8 (*y)[32]) { Dct32SlotsBody(subbands, y); }
@@ -51,10 +52,18 @@ __attribute__((target("avx2"))) void Dct32SlotsAvx2(const float (*subbands)[18],
     Dct32SlotsBody(subbands, y);
 }
 
-// Slots 0..15 of the DCT output back to one row per slot.
+// The DCT output back to one row per slot.
 __attribute__((target("avx2"))) void SlotRowsAvx2(const float* lanes, float (*slots)[32]) {
-    for (int b = 0; b < 2; ++b)
-        for (int n0 = 0; n0 < 32; n0 += 8) Transpose8x8Avx2(lanes + b * 256 + n0 * 8, 8, &slots[8 * b][n0], 32);
+    for (int b = 0; b < 3; ++b)
+        for (int n0 = 0; n0 < 32; n0 += 8)
+            Transpose8x8Avx2(lanes + b * 256 + n0 * 8, 8, &slots[kBatchFirstSlot[b]][n0], 32);
+}
+
+void SlotRowsSse2(const float* lanes, float (*slots)[32]) {
+    for (int b = 0; b < 3; ++b)
+        for (int n0 = 0; n0 < 32; n0 += 4)
+            for (int l0 = 0; l0 < 8; l0 += 4)
+                Transpose4x4Sse(lanes + b * 256 + n0 * 8 + l0, 8, &slots[kBatchFirstSlot[b] + l0][n0], 32);
 }
 
 using DctKernel = void (*)(const float (*)[18], Lanes8 (*)[32]);
@@ -430,18 +439,13 @@ void SynthesizeGranule(DecoderState& s, int ch) {
     Lanes8 y[3][32];
     g_dct_kernel(s.SubbandSamples, y);
     const float* lanes = reinterpret_cast<const float*>(y);
-    // Slot-major again for the slot loop: y[t / 8][n] lane t % 8 to slots[t][n].
+    // Slot-major again for the slot loop.
     float slots[18][32];
     if (g_dct_kernel == Dct32SlotsAvx2) {
         SlotRowsAvx2(lanes, slots);
     } else {
-        for (int b = 0; b < 2; ++b)
-            for (int n0 = 0; n0 < 32; n0 += 4)
-                for (int l0 = 0; l0 < 8; l0 += 4)
-                    Transpose4x4Sse(lanes + b * 256 + n0 * 8 + l0, 8, &slots[8 * b + l0][n0], 32);
+        SlotRowsSse2(lanes, slots);
     }
-    for (int t = 16; t < 18; ++t)
-        for (int n = 0; n < 32; ++n) slots[t][n] = lanes[2 * 256 + n * 8 + t % 8];
     g_slots_kernel(s, ch, slots, 0, 18);
 #else
     for (int slot = 0; slot < 18; ++slot) SynthesizeSlot(s, ch, slot);
