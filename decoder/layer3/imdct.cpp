@@ -217,10 +217,13 @@ void StoreColumnsSse2(const Lanes8* cols, float* rows) {
 // 8 x 8 block starts at column 10 and supplies columns 16 and 17.
 template <int k0, int first_kept>
 __attribute__((target("avx2"), always_inline)) inline void LoadBlock(const float* rows, Lanes8* cols) {
-    __m256 r[8];
-    for (int l = 0; l < 8; ++l) r[l] = _mm256_loadu_ps(rows + 18 * l + k0);
-    Transpose8x8Avx2(r);
-    for (int i = first_kept; i < 8; ++i) cols[k0 + i] = reinterpret_cast<Lanes8>(r[i]);
+    __m256 r0 = _mm256_loadu_ps(rows + k0), r1 = _mm256_loadu_ps(rows + 18 + k0);
+    __m256 r2 = _mm256_loadu_ps(rows + 36 + k0), r3 = _mm256_loadu_ps(rows + 54 + k0);
+    __m256 r4 = _mm256_loadu_ps(rows + 72 + k0), r5 = _mm256_loadu_ps(rows + 90 + k0);
+    __m256 r6 = _mm256_loadu_ps(rows + 108 + k0), r7 = _mm256_loadu_ps(rows + 126 + k0);
+    Transpose8x8Avx2(r0, r1, r2, r3, r4, r5, r6, r7);
+    const __m256 r[8] = {r0, r1, r2, r3, r4, r5, r6, r7};
+    for (int i = first_kept; i < 8; ++i) _mm256_store_ps(reinterpret_cast<float*>(&cols[k0 + i]), r[i]);
 }
 
 __attribute__((target("avx2"))) void LoadColumnsAvx2(const float* rows, Lanes8* cols) {
@@ -232,10 +235,20 @@ __attribute__((target("avx2"))) void LoadColumnsAvx2(const float* rows, Lanes8* 
 // The way back; the third block writes columns 10..15 again with the same values.
 template <int t0>
 __attribute__((target("avx2"), always_inline)) inline void StoreBlock(const Lanes8* cols, float* rows) {
-    __m256 r[8];
-    for (int i = 0; i < 8; ++i) r[i] = reinterpret_cast<__m256>(cols[t0 + i]);
-    Transpose8x8Avx2(r);
-    for (int l = 0; l < 8; ++l) _mm256_storeu_ps(rows + 18 * l + t0, r[l]);
+    auto at = [cols](int i) { return reinterpret_cast<const float*>(&cols[t0 + i]); };
+    __m256 r0 = _mm256_load_ps(at(0)), r1 = _mm256_load_ps(at(1)), r2 = _mm256_load_ps(at(2));
+    __m256 r3 = _mm256_load_ps(at(3)), r4 = _mm256_load_ps(at(4)), r5 = _mm256_load_ps(at(5));
+    __m256 r6 = _mm256_load_ps(at(6)), r7 = _mm256_load_ps(at(7));
+    Transpose8x8Avx2(r0, r1, r2, r3, r4, r5, r6, r7);
+    float* to = rows + t0;
+    _mm256_storeu_ps(to, r0);
+    _mm256_storeu_ps(to + 18, r1);
+    _mm256_storeu_ps(to + 36, r2);
+    _mm256_storeu_ps(to + 54, r3);
+    _mm256_storeu_ps(to + 72, r4);
+    _mm256_storeu_ps(to + 90, r5);
+    _mm256_storeu_ps(to + 108, r6);
+    _mm256_storeu_ps(to + 126, r7);
 }
 
 __attribute__((target("avx2"))) void StoreColumnsAvx2(const Lanes8* cols, float* rows) {

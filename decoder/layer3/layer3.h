@@ -151,36 +151,48 @@ inline void Transpose4x4Sse(const float* src, int src_stride, float* dst, int ds
     _mm_storeu_ps(dst + 3 * dst_stride, r3);
 }
 
-// Transposes 8 vectors of 8 floats in registers (an exact copy); AVX2 processors only.
-__attribute__((target("avx2"), always_inline)) inline void Transpose8x8Avx2(__m256 r[8]) {
-    __m256 t[8];
-    for (int i = 0; i < 4; ++i) {
-        t[2 * i] = _mm256_unpacklo_ps(r[2 * i], r[2 * i + 1]);
-        t[2 * i + 1] = _mm256_unpackhi_ps(r[2 * i], r[2 * i + 1]);
-    }
-    for (int i = 0; i < 2; ++i) {
-        for (int j = 0; j < 2; ++j) {
-            r[4 * i + 2 * j] = _mm256_shuffle_ps(t[4 * i + j], t[4 * i + j + 2], 0x44);
-            r[4 * i + 2 * j + 1] = _mm256_shuffle_ps(t[4 * i + j], t[4 * i + j + 2], 0xEE);
-        }
-    }
-    // r[k] holds rows 0-3 of column k (low half) and of column k + 4 (high half),
-    // r[4 + k] the same for rows 4-7.
-    for (int k = 0; k < 4; ++k) {
-        const __m256 a = r[k], b = r[4 + k];
-        t[k] = _mm256_permute2f128_ps(a, b, 0x20);
-        t[k + 4] = _mm256_permute2f128_ps(a, b, 0x31);
-    }
-    for (int k = 0; k < 8; ++k) r[k] = t[k];
+// Transposes 8 vectors of 8 floats in registers (an exact copy); AVX2 processors
+// only. Named vectors rather than an array keep the compiler from staging them
+// in memory.
+__attribute__((target("avx2"), always_inline)) inline void Transpose8x8Avx2(__m256& r0, __m256& r1, __m256& r2,
+                                                                            __m256& r3, __m256& r4, __m256& r5,
+                                                                            __m256& r6, __m256& r7) {
+    const __m256 t0 = _mm256_unpacklo_ps(r0, r1), t1 = _mm256_unpackhi_ps(r0, r1);
+    const __m256 t2 = _mm256_unpacklo_ps(r2, r3), t3 = _mm256_unpackhi_ps(r2, r3);
+    const __m256 t4 = _mm256_unpacklo_ps(r4, r5), t5 = _mm256_unpackhi_ps(r4, r5);
+    const __m256 t6 = _mm256_unpacklo_ps(r6, r7), t7 = _mm256_unpackhi_ps(r6, r7);
+    // u0..u3 hold rows 0-3 of columns 0..3 (low half) and 4..7 (high half),
+    // u4..u7 the same for rows 4-7.
+    const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+    const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+    const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
+    const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
+    r0 = _mm256_permute2f128_ps(u0, u4, 0x20);
+    r1 = _mm256_permute2f128_ps(u1, u5, 0x20);
+    r2 = _mm256_permute2f128_ps(u2, u6, 0x20);
+    r3 = _mm256_permute2f128_ps(u3, u7, 0x20);
+    r4 = _mm256_permute2f128_ps(u0, u4, 0x31);
+    r5 = _mm256_permute2f128_ps(u1, u5, 0x31);
+    r6 = _mm256_permute2f128_ps(u2, u6, 0x31);
+    r7 = _mm256_permute2f128_ps(u3, u7, 0x31);
 }
 
 // 8 rows of 8 floats at src_stride into 8 columns at dst_stride.
 __attribute__((target("avx2"), always_inline)) inline void Transpose8x8Avx2(const float* src, int src_stride,
                                                                             float* dst, int dst_stride) {
-    __m256 r[8];
-    for (int i = 0; i < 8; ++i) r[i] = _mm256_loadu_ps(src + i * src_stride);
-    Transpose8x8Avx2(r);
-    for (int i = 0; i < 8; ++i) _mm256_storeu_ps(dst + i * dst_stride, r[i]);
+    __m256 r0 = _mm256_loadu_ps(src), r1 = _mm256_loadu_ps(src + src_stride);
+    __m256 r2 = _mm256_loadu_ps(src + 2 * src_stride), r3 = _mm256_loadu_ps(src + 3 * src_stride);
+    __m256 r4 = _mm256_loadu_ps(src + 4 * src_stride), r5 = _mm256_loadu_ps(src + 5 * src_stride);
+    __m256 r6 = _mm256_loadu_ps(src + 6 * src_stride), r7 = _mm256_loadu_ps(src + 7 * src_stride);
+    Transpose8x8Avx2(r0, r1, r2, r3, r4, r5, r6, r7);
+    _mm256_storeu_ps(dst, r0);
+    _mm256_storeu_ps(dst + dst_stride, r1);
+    _mm256_storeu_ps(dst + 2 * dst_stride, r2);
+    _mm256_storeu_ps(dst + 3 * dst_stride, r3);
+    _mm256_storeu_ps(dst + 4 * dst_stride, r4);
+    _mm256_storeu_ps(dst + 5 * dst_stride, r5);
+    _mm256_storeu_ps(dst + 6 * dst_stride, r6);
+    _mm256_storeu_ps(dst + 7 * dst_stride, r7);
 }
 #endif
 
