@@ -80,7 +80,7 @@ void RegionBounds(const DecoderState& s, int gr, int ch, int32_t b[3]) {
 
 namespace {
 
-// Big-values regions and count1 region share this ending: land exactly on the
+// How both decoders end a granule and channel: land exactly on the
 // part2_3_length boundary, over leftover bits or back over bits read beyond
 // the budget, and clear the lines above the decoded ones.
 int32_t FinishSpectrum(DecoderState& s, int ch, int32_t pos, int32_t used, int32_t budget) {

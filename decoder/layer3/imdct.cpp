@@ -197,8 +197,6 @@ QUV3_INLINE void FlipOddSubbands(Lanes8* out) {
     for (int t = 1; t < 18; t += 2) out[t] *= flip;
 }
 
-// 8 rows of 18 floats at a stride of 18 into 18 vectors of 8 lanes, one value
-// at a time.
 // 8 rows of 18 floats at a stride of 18 into 18 vectors of 8 lanes, in 4 x 4
 // blocks; the last block starts at column 14 and writes 14 and 15 again.
 void LoadColumnsSse2(const float* rows, Lanes8* cols) {
