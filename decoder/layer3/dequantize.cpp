@@ -30,14 +30,15 @@ float ShortGainFactor(int32_t global_gain, int32_t subblock_gain, int32_t scalef
 }
 
 
-#if QUV3_X86_VECTOR
 namespace {
 
 // q^(4/3) x gain line by line with one gain per line: the values of
-// DequantizeSample, sixteen or eight lines at a time.
+// DequantizeSample; the vector kernels below take sixteen or eight lines at a time.
 void DequantizeLinesPlain(const int32_t* q, const float* gains, float* out, int32_t n) {
     for (int32_t i = 0; i < n; ++i) out[i] = DequantizeSample(q[i], gains[i]);
 }
+
+#if QUV3_X86_VECTOR
 
 // GCC 12's AVX-512 intrinsics trip -W(maybe-)uninitialized inside its own header.
 #pragma GCC diagnostic push
@@ -81,12 +82,12 @@ __attribute__((target("avx2"))) void DequantizeLinesAvx2(const int32_t* q, const
     }
     DequantizeLinesPlain(q + i, gains + i, out + i, n - i);
 }
+#endif
 
 using DequantizeKernel = void (*)(const int32_t*, const float*, float*, int32_t);
 DequantizeKernel g_dequantize_kernel = DequantizeLinesPlain;
 
 }  // namespace
-#endif
 
 void SelectDequantizeKernel([[maybe_unused]] int32_t level) {
 #if QUV3_X86_VECTOR
@@ -95,26 +96,18 @@ void SelectDequantizeKernel([[maybe_unused]] int32_t level) {
 #endif
 }
 
-// Band by band: the gain changes after each band's last line.
+// The gain of each line, band by band (it changes after each band's last
+// line), then every line in one pass.
 void DequantizeLongLines(const int32_t* q, float* out, int32_t end, const int32_t* band_ends, int32_t global_gain,
                          int32_t scalefac_scale, const int32_t* scalefac_l, int32_t preflag) {
-#if QUV3_X86_VECTOR
-    // The gains line by line first, then every line in one vector pass.
     alignas(64) float gains[576];
-#endif
     int32_t i = 0;
     for (int band = 0; band < 22 && i < end; ++band) {
         const float g = LongGainFactor(band, global_gain, scalefac_scale, scalefac_l[band], preflag);
         const int32_t last = band_ends[band] < end - 1 ? band_ends[band] : end - 1;
-#if QUV3_X86_VECTOR
         for (; i <= last; ++i) gains[i] = g;
-#else
-        for (; i <= last; ++i) out[i] = DequantizeSample(q[i], g);
-#endif
     }
-#if QUV3_X86_VECTOR
     g_dequantize_kernel(q, gains, out, i);
-#endif
 }
 
 void DequantizeChannel(DecoderState& s, int gr, int ch) {

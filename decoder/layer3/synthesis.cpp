@@ -184,19 +184,14 @@ __attribute__((target("avx2"), always_inline)) inline void StoreStereoPcmAvx2(in
     }
 }
 
-// PCM of one slot: 32 values already rounded and clipped.
-__attribute__((always_inline)) inline void StorePcm(DecoderState& s, int ch, int slot, const int32_t* out) {
-    if (s.channel_count == 2) {
-        int16_t* pcm = &s.StereoPcmBuffer[2 * 32 * slot + ch];
-        for (int j = 0; j < 32; ++j) pcm[2 * j] = static_cast<int16_t>(out[j]);
-    } else {
-        int16_t* pcm = &s.MonoPcmBuffer[32 * slot];
-        // Every value is within -32767..32767: the saturating pack changes none.
-        for (int j = 0; j < 32; j += 8) {
-            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + j));
-            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + j + 4));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + j), _mm_packs_epi32(lo, hi));
-        }
+// The PCM of one slot of a one-channel stream: 32 values already rounded and clipped.
+__attribute__((always_inline)) inline void StoreMonoPcm(DecoderState& s, int slot, const int32_t* out) {
+    int16_t* pcm = &s.MonoPcmBuffer[32 * slot];
+    // Every value is within -32767..32767: the saturating pack changes none.
+    for (int j = 0; j < 32; j += 8) {
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + j));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + j + 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pcm + j), _mm_packs_epi32(lo, hi));
     }
 }
 
@@ -208,8 +203,7 @@ __attribute__((always_inline)) inline void StorePcm(DecoderState& s, int ch, int
 // change a value inside the range; the conversion rounds to nearest, ties to
 // even (a NaN sum ends at -32767, as in RoundAndClip).
 template <int N>
-void WindowSse2(const double (*ring)[kRingSlots][32], int c, const double* window,
-                                                      int32_t (*out)[32]) {
+void WindowSse2(const double (*ring)[kRingSlots][32], int c, const double* window, int32_t (*out)[32]) {
     // Sixteen outputs at a time keep the sums in registers.
     for (int n = 0; n < N; ++n) {
         for (int j0 = 0; j0 < 32; j0 += 16) {
@@ -232,7 +226,7 @@ void WindowSse2(const double (*ring)[kRingSlots][32], int c, const double* windo
 
 template <int N>
 __attribute__((target("avx2,fma"))) void WindowAvx2(const double (*ring)[kRingSlots][32], int c,
-                                                                          const double* window, int32_t (*out)[32]) {
+                                                    const double* window, int32_t (*out)[32]) {
     for (int n = 0; n < N; ++n) {
         __m256d acc[8];
         for (__m256d& a : acc) a = _mm256_setzero_pd();
@@ -253,7 +247,7 @@ __attribute__((target("avx2,fma"))) void WindowAvx2(const double (*ring)[kRingSl
 // Up to three slots at once share each tap's window values.
 template <int N>
 __attribute__((target("avx512f"))) void WindowAvx512(const double (*ring)[kRingSlots][32], int c,
-                                                                           const double* window, int32_t (*out)[32]) {
+                                                     const double* window, int32_t (*out)[32]) {
     __m512d acc[N][4];
     for (auto& slot : acc)
         for (__m512d& a : slot) a = _mm512_setzero_pd();
@@ -319,7 +313,7 @@ void StorePcmSse2(DecoderState& s, int ch, int slot, const int32_t* out) {
     if (s.channel_count == 2) {
         StoreStereoPcmSse2(&s.StereoPcmBuffer[2 * 32 * slot], ch, out);
     } else {
-        StorePcm(s, ch, slot, out);
+        StoreMonoPcm(s, slot, out);
     }
 }
 
@@ -327,7 +321,7 @@ __attribute__((target("avx2"))) void StorePcmWide(DecoderState& s, int ch, int s
     if (s.channel_count == 2) {
         StoreStereoPcmAvx2(&s.StereoPcmBuffer[2 * 32 * slot], ch, out);
     } else {
-        StorePcm(s, ch, slot, out);
+        StoreMonoPcm(s, slot, out);
     }
 }
 
