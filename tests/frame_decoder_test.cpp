@@ -8,6 +8,7 @@
 #include "decoder/api/quv3.h"
 #include "decoder/layer3/layer3.h"
 #include "decoder/stream/stream.h"
+#include "tests/support/bit_writer.h"
 #include "tests/support/pcm_compare.h"
 #include "tests/support/stream_builder.h"
 
@@ -177,6 +178,89 @@ TEST(FrameLoop, TruncatedLastFrameEndsTheStreamSafely) {
         const Decoded d = DecodeWithQuv(f.path);
         ASSERT_EQ(d.init_result, 0);
         EXPECT_GT(d.frames_written, 1);
+    }
+}
+
+// One granule and channel of a crafted joint-stereo frame: its block layout,
+// scale factors (every one written with the same value) and the lines 0, 2, 4,
+// ... it codes as +1 (table 1, "01 0" per pair).
+struct GranuleSpec {
+    bool short_blocks = false;
+    int scalefac_compress = 0;
+    int scale_factor_bits = 0;  // bits of scale factors this granule transmits
+    int scale_factor_width = 0;  // all of one width; value 1 in each
+    int pairs = 1;
+    int scfsi = 0;  // MPEG-1 granule 1, channel 0: all four groups reused
+};
+
+Bytes JointFrame(const HeaderSpec& h, const GranuleSpec (&g)[2][2]) {
+    SideInfo si{};
+    BitWriter main;
+    for (int gr = 0; gr < (h.id ? 2 : 1); ++gr) {
+        for (int ch = 0; ch < 2; ++ch) {
+            const GranuleSpec& p = g[gr][ch];
+            si.big_values[gr][ch] = p.pairs;
+            si.global_gain[gr][ch] = 200;
+            si.scalefac_compress[gr][ch] = p.scalefac_compress;
+            si.table_select[gr][ch][0] = si.table_select[gr][ch][1] = si.table_select[gr][ch][2] = 1;
+            si.region0_count[gr][ch] = 15;
+            si.region1_count[gr][ch] = 7;
+            if (p.short_blocks) {
+                si.window_switching_flag[gr][ch] = 1;
+                si.block_type[gr][ch] = 2;
+                si.subblock_gain[gr][ch][0] = 3, si.subblock_gain[gr][ch][1] = 5, si.subblock_gain[gr][ch][2] = 7;
+            }
+            if (gr == 1 && ch == 0) si.scfsi[0][0] = si.scfsi[0][1] = si.scfsi[0][2] = si.scfsi[0][3] = p.scfsi;
+            for (int b = 0; b < p.scale_factor_bits; b += p.scale_factor_width) main.Put(1, p.scale_factor_width);
+            for (int k = 0; k < p.pairs; ++k) main.PutString("01 0");
+            si.part2_3_length[gr][ch] = p.scale_factor_bits + 3 * p.pairs;
+        }
+    }
+    main.PadToByte();
+    return BuildFrame(h, si, main.bytes);
+}
+
+Pcm DecodeFrames(const HeaderSpec& h, const GranuleSpec (&g)[2][2]) {
+    Bytes file;
+    for (int i = 0; i < 4; ++i) Append(file, JointFrame(h, g));
+    TempFile f(file);
+    const Decoded d = DecodeWithQuv(f.path);
+    EXPECT_EQ(d.frames_written, 4);
+    return d.pcm;
+}
+
+// What a granule does not transmit reads as 0, never as what an earlier granule
+// or file left: a stream decodes to the same samples whatever came before.
+TEST(UntransmittedValues, SameStreamSameSamplesAfterAnotherStream) {
+    HeaderSpec mpeg1;
+    mpeg1.mode = 1;
+    mpeg1.mode_extension = 2;  // mid/side
+    // Channel 0 short, channel 1 long: both take channel 0's layout, so channel
+    // 1's short scale factors and subblock gains are read. Granule 1 reuses
+    // (scfsi) the long scale factors of a short granule 0.
+    const GranuleSpec a[2][2] = {{{.short_blocks = true}, {}}, {{.scalefac_compress = 15, .scfsi = 1}, {}}};
+    // Every value the other stream could read is transmitted here, non-zero.
+    const GranuleSpec sl{.scalefac_compress = 15, .scale_factor_bits = 11 * 4 + 10 * 3, .scale_factor_width = 1};
+    const GranuleSpec ss{.short_blocks = true, .scalefac_compress = 15, .scale_factor_bits = 18 * 4 + 18 * 3,
+                         .scale_factor_width = 1};
+    const GranuleSpec b[2][2] = {{sl, ss}, {sl, ss}};
+    // LSF intensity stereo with channel 0 long and channel 1 short: the largest
+    // positions of the long bands are not transmitted. The other stream's channel 1
+    // is long with 3-bit intensity positions (scalefac_compress 258: widths 3, 3, 3).
+    HeaderSpec lsf = mpeg1;
+    lsf.id = 0;
+    lsf.bitrate_index = 8;
+    lsf.mode_extension = 1;
+    const GranuleSpec la[2][2] = {{{.pairs = 5}, {.short_blocks = true}}, {}};
+    const GranuleSpec lb[2][2] = {
+        {{.pairs = 5}, {.scalefac_compress = 258, .scale_factor_bits = 21 * 3, .scale_factor_width = 3}}, {}};
+    for (const auto& [h, first, other] : {std::tuple{mpeg1, &a, &b}, std::tuple{lsf, &la, &lb}}) {
+        const Pcm before = DecodeFrames(h, *first);
+        DecodeFrames(h, *other);
+        EXPECT_EQ(DecodeFrames(h, *first), before) << "ID " << h.id;
+        bool audible = false;
+        for (int16_t v : before) audible |= v != 0;
+        EXPECT_TRUE(audible);
     }
 }
 

@@ -149,16 +149,23 @@ TEST(HuffmanDecode, QuadrupleAtLine574FillsTheSpareSlots) {
     EXPECT_EQ(g.s->DecodedLineCount[0], 576);
 }
 
-TEST(HuffmanDecode, BudgetOverrunIsMovedBack) {
-    Granule g = LongGranule(0, 0, 1, 3);  // the 6-bit quadruple ends 3 bits past the budget
-    BitWriter w;
-    w.PutString("0101 1 0");
-    LoadMainData(*g.s, w);
-    EXPECT_EQ(DecodeSpectrum(*g.s, 0, 0, 0), 3);
-    EXPECT_EQ(g.q()[0], -1);
-    EXPECT_EQ(g.q()[2], 1);
-    EXPECT_EQ(g.s->DecodedLineCount[0], 4);
-    EXPECT_EQ(g.s->main_data.bit_pos, 3);
+// Stuffing bits after the last count1 quadruple: the quadruple begun in them
+// reads past the budget into the next granule's bits and is dropped.
+TEST(HuffmanDecode, QuadrupleRunningPastTheBudgetIsDropped) {
+    for (auto decode : {DecodeSpectrum, DecodeSpectrumBySearch}) {
+        Granule g = LongGranule(1, 1, 1, 11);
+        BitWriter w;
+        // Pair "01 1" = (-1, 0); quadruple "0101 1 0" = (-1, 0, +1, 0); stuffing
+        // "11", then the next granule's "01 0...": codeword 1101 (x = 1) and its
+        // sign bit end 3 bits past the budget.
+        w.PutString("01 1  0101 1 0  11  01 0 0000");
+        LoadMainData(*g.s, w);
+        EXPECT_EQ(decode(*g.s, 0, 0, 0), 3);
+        const int32_t want[10] = {-1, 0, -1, 0, 1, 0, 0, 0, 0, 0};
+        for (int i = 0; i < 10; ++i) EXPECT_EQ(g.q()[i], want[i]) << "line " << i;
+        EXPECT_EQ(g.s->DecodedLineCount[0], 6);
+        EXPECT_EQ(g.s->main_data.bit_pos, 11);
+    }
 }
 
 TEST(HuffmanDecode, LeftoverBitsAreSkipped) {

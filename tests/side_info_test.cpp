@@ -115,10 +115,11 @@ TEST(SideInfo, EntriesAFrameDoesNotCarryKeepTheirValues) {
         EXPECT_EQ(a.preflag[0][ch], kStale) << "LSF preflag is set by the scale factors";
         EXPECT_EQ(a.part2_3_length[1][ch], kStale);
         EXPECT_EQ(a.table_select[1][ch][2], kStale);
-        // Long granule: block_type forced to 0, mixed flag and subblock gains untouched.
+        // Long granule: block type, mixed flag and subblock gains are not
+        // transmitted and read as 0, never as an earlier granule's values.
         EXPECT_EQ(a.block_type[0][ch], 0);
-        EXPECT_EQ(a.mixed_block_flag[0][ch], kStale);
-        EXPECT_EQ(a.subblock_gain[0][ch][1], kStale);
+        EXPECT_EQ(a.mixed_block_flag[0][ch], 0);
+        EXPECT_EQ(a.subblock_gain[0][ch][1], 0);
     }
     HeaderSpec mono;
     mono.mode = 3;

@@ -244,5 +244,45 @@ TEST(Reset, ReproducesTheFirstFrameBitForBit) {
     ExitQuv();
 }
 
+void Overwrite(const std::string& path, long offset, const Bytes& bytes) {
+    FILE* f = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fseek(f, offset, SEEK_SET);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+// Repositioning reads what the file holds now, not what was buffered before.
+TEST(Reset, AnswersFromTheFileAsItIsNow) {
+    const Bytes original = ReadFileBytes(std::string(QUV3_FIXTURES) + "/j44_128.mp3");
+    TempFile f(original);
+    const Decoded first = DecodeWithQuv(f.path);
+    ASSERT_EQ(InitQuv(f.path.c_str(), nullptr), 0);
+    Listen();
+    Overwrite(f.path, 0, {0, 0, 0, 0});
+    EXPECT_EQ(ResetQuv(), -1);
+    Overwrite(f.path, 0, {0xFF, 0xE3, 0x90, 0x64});  // MPEG 2.5
+    EXPECT_EQ(ResetQuv(), -2);
+    Overwrite(f.path, 0, Bytes(original.begin(), original.begin() + 4));
+    EXPECT_EQ(ResetQuv(), 0);
+    Pcm again;
+    int16_t pcm[2304];
+    for (int r = 0; r == 0;) {
+        std::fill(std::begin(pcm), std::end(pcm), kSentinel);
+        r = Quv(pcm);
+        again.insert(again.end(), pcm, pcm + WrittenSamples(pcm, 2304));
+    }
+    ExitQuv();
+    EXPECT_EQ(again, first.pcm);
+}
+
+TEST(StepBack, SeesAHeaderDamagedSinceItWasRead) {
+    Stream st(Pattern("SSSSSSSSSSSS"));
+    st.Decode(9);
+    Overwrite(st.file.path, 8 * kFrame, {0, 0});
+    StepBack(*st.s);
+    EXPECT_EQ(st.Pos(), 7 * kFrame + 4) << "frame 8's header is gone from the file";
+}
+
 }  // namespace
 }  // namespace quv3::test

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Writes a synthetic test signal as a 16-bit PCM WAVE file: a chord that moves
 between the channels, a gliding tone, noise bursts and clicks (which make an
-encoder switch to short blocks), and a quiet tail.
+encoder switch to short blocks), and a quiet tail. The kind "notes" writes a
+loud melody of decaying harmonic notes instead: easy to code, so an encoder is
+left with bits to spare.
 
-Usage: tools/make_signal.py OUT.wav RATE CHANNELS SECONDS
+Usage: tools/make_signal.py OUT.wav RATE CHANNELS SECONDS [notes]
 """
 import math
 import random
@@ -13,11 +15,20 @@ import sys
 
 def main():
     out, rate, channels, seconds = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
+    notes = len(sys.argv) > 5 and sys.argv[5] == 'notes'
     n = int(rate * seconds)
     rng = random.Random(1234)
     frames = bytearray()
     for i in range(n):
         t = i / rate
+        if notes:
+            k = int(t * 4)
+            f0 = (220, 247, 262, 294, 330, 349, 392, 440)[k % 8]
+            note = sum(math.sin(2 * math.pi * f0 * h * t) / h for h in range(1, 9)) * math.exp(-(t - k / 4) * 6) * 0.45
+            vals = (note, 0.7 * note) if channels == 2 else (note,)
+            for v in vals:
+                frames += struct.pack('<h', max(-32767, min(32767, int(round(v * 30000)))))
+            continue
         chord = sum(math.sin(2 * math.pi * f * t) for f in (220.0, 277.18, 329.63)) / 3
         glide = math.sin(2 * math.pi * (300 * t + 400 * t * t / seconds))
         burst = rng.uniform(-1, 1) if (t % 1.0) < 0.05 else 0.0

@@ -80,10 +80,14 @@ void RegionBounds(const DecoderState& s, int gr, int ch, int32_t b[3]) {
 
 namespace {
 
-// How both decoders end a granule and channel: land exactly on the
-// part2_3_length boundary, over leftover bits or back over bits read beyond
-// the budget, and clear the lines above the decoded ones.
-int32_t FinishSpectrum(DecoderState& s, int ch, int32_t pos, int32_t used, int32_t budget) {
+// How both decoders end a granule and channel. Encoders may leave stuffing
+// bits after the last count1 quadruple; the quadruple begun in them runs past
+// the budget and is dropped, as the ISO reference decoder does (count1_start is
+// where the count1 region began). Then land exactly on the part2_3_length
+// boundary, over leftover bits or back over bits read beyond the budget, and
+// clear the lines above the decoded ones.
+int32_t FinishSpectrum(DecoderState& s, int ch, int32_t pos, int32_t count1_start, int32_t used, int32_t budget) {
+    if (used > budget && pos > count1_start) pos -= 4;
     if (used != budget) SkipMainDataBits(s.main_data, budget - used);
     if (pos > 576) pos = 576;
     s.DecodedLineCount[ch] = pos;
@@ -145,6 +149,7 @@ int32_t DecodeSpectrumBySearch(DecoderState& s, int gr, int ch, int32_t part2_bi
     }
 
     const int c1 = 32 + (si.count1table_select[gr][ch] & 1);
+    const int32_t count1_start = pos;
     while (used < budget && pos < 576) {
         int32_t quad, unused;
         const int32_t len = DecodeCodeword(m, c1, quad, unused);
@@ -160,7 +165,7 @@ int32_t DecodeSpectrumBySearch(DecoderState& s, int gr, int ch, int32_t part2_bi
         }
         pos += 4;
     }
-    return FinishSpectrum(s, ch, pos, used, budget);
+    return FinishSpectrum(s, ch, pos, count1_start, used, budget);
 }
 
 #if defined(QUV3_SCALAR_REFERENCE)
@@ -383,6 +388,7 @@ int32_t DecodeSpectrum(DecoderState& s, int gr, int ch, int32_t part2_bits) {
     // Count1 quadruples: a codeword of at most 6 bits and up to 4 sign bits,
     // from a 64-bit window reloaded when fewer than 10 bits are left in it.
     const uint32_t* c1 = g_count1_lookup[si.count1table_select[gr][ch] & 1];
+    const int32_t count1_start = pos;
     uint32_t bit = static_cast<uint32_t>(m.bit_pos);
     uint64_t w = PeekMainData64(m, bit);
     int avail = 64 - static_cast<int>(bit & 7);
@@ -404,7 +410,7 @@ int32_t DecodeSpectrum(DecoderState& s, int gr, int ch, int32_t part2_bits) {
         pos += 4;
     }
     m.bit_pos = static_cast<int32_t>(bit);
-    return FinishSpectrum(s, ch, pos, used, budget);
+    return FinishSpectrum(s, ch, pos, count1_start, used, budget);
 }
 
 #endif

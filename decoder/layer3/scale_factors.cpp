@@ -26,7 +26,6 @@ int32_t ReadMpeg1ScaleFactors(DecoderState& s, int gr, int ch) {
             for (int w = 0; w < 3; ++w) sf[b][w] = static_cast<int32_t>(ReadMainDataBits(m, slen));
             bits += 3 * slen;
         }
-        sf[12][0] = sf[12][1] = sf[12][2] = 0;
         return bits;
     }
 
@@ -40,7 +39,6 @@ int32_t ReadMpeg1ScaleFactors(DecoderState& s, int gr, int ch) {
         for (int b = kGroupStart[g]; b < kGroupStart[g + 1]; ++b) l[b] = static_cast<int32_t>(ReadMainDataBits(m, slen));
         bits += (kGroupStart[g + 1] - kGroupStart[g]) * slen;
     }
-    l[21] = 0;
     return bits;
 }
 
@@ -126,7 +124,15 @@ int32_t ReadLsfScaleFactors(DecoderState& s, int ch) {
 
 }  // namespace
 
+// Every scale factor this granule does not transmit is 0, and so is every
+// largest intensity position channel 1 does not: a stage that reads one (joint
+// stereo with block layouts that differ between the channels, scfsi reuse after
+// a short granule 0) then sees a fixed value, never one left by an earlier
+// granule or an earlier file.
 int32_t ReadScaleFactors(DecoderState& s, int gr, int ch) {
+    for (int32_t& v : s.ScaleFactors.scalefac_l[gr][ch]) v = 0;
+    for (auto& band : s.ScaleFactors.scalefac_s[gr][ch]) band[0] = band[1] = band[2] = 0;
+    if (s.header.ID != 1 && ch == 1) s.LargestIntensityPosition.fill(0);
     return s.header.ID == 1 ? ReadMpeg1ScaleFactors(s, gr, ch) : ReadLsfScaleFactors(s, ch);
 }
 

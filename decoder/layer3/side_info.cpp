@@ -4,7 +4,8 @@
 namespace quv3 {
 
 // Entries of granules and channels the frame does not have keep what they
-// held; nothing is validated here (the consuming stages bound what they index).
+// held (no stage reads them); nothing is validated here (the consuming stages
+// bound what they index).
 void ReadSideInfo(DecoderState& s) {
     const FrameHeader& h = s.header;
     SideInfo& si = s.side_info;
@@ -47,7 +48,12 @@ void ReadSideInfo(DecoderState& s) {
                 for (int k = 0; k < 3; ++k) si.table_select[gr][ch][k] = bits(5);
                 si.region0_count[gr][ch] = bits(4);
                 si.region1_count[gr][ch] = bits(3);
+                // Not transmitted for long blocks: fixed defaults, so that a stage
+                // reading them (joint stereo takes channel 0's block layout for
+                // both channels) never sees an earlier granule's values.
                 si.block_type[gr][ch] = 0;
+                si.mixed_block_flag[gr][ch] = 0;
+                for (int w = 0; w < 3; ++w) si.subblock_gain[gr][ch][w] = 0;
             }
             if (mpeg1) si.preflag[gr][ch] = bits(1);
             si.scalefac_scale[gr][ch] = bits(1);

@@ -15,6 +15,7 @@ void CloseInput(DecoderState& s);
 int32_t ReadInput(DecoderState& s, void* buffer, int32_t n);  // bytes delivered, fewer at the end
 int32_t SeekInputTo(DecoderState& s, int64_t offset);
 int32_t SeekInputBy(DecoderState& s, int64_t delta);
+void DropInputBuffer(DecoderState& s);
 int64_t TellInput(const DecoderState& s);
 int64_t InputLength(DecoderState& s);
 

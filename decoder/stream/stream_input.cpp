@@ -56,6 +56,15 @@ int32_t ReadInput(DecoderState& s, void* buffer, int32_t n) {
     return got;
 }
 
+// The buffered bytes are forgotten, so the next read sees what the file holds
+// now: repositioning (rewind, seek, step back) answers from the file itself,
+// even when it was changed since it was buffered.
+void DropInputBuffer(DecoderState& s) {
+    InputBuffer& in = s.input;
+    in.start += in.pos;
+    in.length = in.pos = 0;
+}
+
 // A target inside the buffered bytes moves within them; any other target
 // empties the buffer, and the next read fills it from there.
 int32_t SeekInputTo(DecoderState& s, int64_t offset) {

@@ -74,6 +74,7 @@ int32_t ReadNextHeader(DecoderState& s) {
 // 2008 bytes no earlier header can be found; the decoder then goes back to the
 // first frame at data_start, so it stays on a frame boundary.
 int32_t StepBack(DecoderState& s) {
+    DropInputBuffer(s);
     const FrameHeader current = s.header;
     if (SyncBackward(s) == 0) {
         for (;;) {
@@ -90,6 +91,7 @@ int32_t StepBack(DecoderState& s) {
 // from the start of the file. A negative or NaN target leaves the position as
 // it is (the search then starts from there); a target past the end gives -4.
 int32_t SeekFraction(DecoderState& s, float fraction) {
+    DropInputBuffer(s);
     const double target = std::trunc(static_cast<double>(s.stream_length) * static_cast<double>(fraction));
     if (target >= 0.0) {
         const double end = static_cast<double>(InputLength(s));
@@ -130,6 +132,7 @@ int32_t MeasureFreeFormat(DecoderState& s) {
 }
 
 int32_t Rewind(DecoderState& s) {
+    DropInputBuffer(s);
     SeekInputTo(s, s.data_start);
     int32_t r = ReadHeaderAndCrc(s);
     s.status = 0;
