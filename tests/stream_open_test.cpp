@@ -104,16 +104,20 @@ TEST(StreamOpen, LsfXingCountsFramesOf576) {
     EXPECT_EQ(o.info.bitrate, 64);  // 20800 x 22050 x 0.008 / 57600 + 0.5 = 64.2
 }
 
-TEST(StreamOpen, XingFrameCountsWithoutDurationGiveZero) {
+// 0 or 1 frames have no duration; a sample count past the 32-bit field is
+// capped, as a constant-bitrate stream's is, and the bitrate comes from the
+// true count (3 GB over 2,000,000 frames of 1152 samples at 44.1 kHz: 459
+// kbit/s, where the capped count would give 493).
+TEST(StreamOpen, XingCountsWithoutDurationOrBeyondTheField) {
     HeaderSpec h;
-    for (uint32_t frames : {0u, 1u, 0x80000000u}) {
-        Bytes file = XingFrame(h, frames, 5000);
+    for (uint32_t frames : {0u, 1u, 2000001u}) {
+        Bytes file = XingFrame(h, frames, frames > 1 ? 3000000000u : 5000);
         Append(file, Frames(h, 2));
         const Opened o = Open(file);
         ASSERT_EQ(o.result, 0);
         EXPECT_EQ(o.info.vbr, 1);
-        EXPECT_EQ(o.info.total_samples, 0) << frames;
-        EXPECT_EQ(o.info.bitrate, 0) << frames;
+        EXPECT_EQ(o.info.total_samples, frames < 2 ? 0 : 0x7FFFFFFF) << frames;
+        EXPECT_EQ(o.info.bitrate, frames < 2 ? 0 : 459) << frames;
     }
 }
 

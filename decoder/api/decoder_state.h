@@ -91,8 +91,8 @@ struct DecoderState {
     int32_t tables_pending = 1;
     io::FileHandle file = io::kNoFile;
     InputBuffer input;
-    int32_t data_start;
-    int32_t stream_length;
+    int64_t data_start;
+    int64_t stream_length;  // file length minus data_start, whatever the file's size
     // Free-format streams: the length of their frames without padding, measured
     // between the first two headers when the stream is opened; 0 otherwise.
     int32_t free_format_bytes;

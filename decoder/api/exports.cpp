@@ -44,14 +44,21 @@ int32_t Quv(int16_t* pcm) {
     return s.status;
 }
 
+// Both land on a frame as the stream's own frame boundaries give it, then
+// restore the memories a straight decode has there: the next Quv delivers that
+// frame's exact samples.
 int32_t QuvOneBck(void) {
     if (!FileOpen()) return 0;
-    return quv3::StepBack(g_state);
+    quv3::StepBack(g_state);
+    quv3::PreRoll(g_state, g_discard);
+    return 0;
 }
 
 int32_t SeekQuv(float fraction) {
     if (!FileOpen()) return -4;
-    return quv3::SeekFraction(g_state, fraction);
+    const int32_t r = quv3::SeekFraction(g_state, fraction);
+    if (r == 0) quv3::PreRoll(g_state, g_discard);
+    return r;
 }
 
 int32_t ResetQuv(void) {

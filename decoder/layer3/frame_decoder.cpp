@@ -121,10 +121,9 @@ int32_t DecodeFrame(DecoderState& s, int16_t* pcm) {
     const FrameHeader& h = s.header;
     if (!HeaderIsDecodable(h, s.free_format_bytes)) return 0;
     s.channel_count = h.mode == 3 ? 1 : 2;
-    const int32_t non_main = 4 + SideInfoByteCount(h) + (h.protection_bit == 0 ? 2 : 0);
     ReadSideInfo(s);
     const int32_t frame_bytes = FrameBytes(h, s.free_format_bytes);
-    const int32_t main_bytes = frame_bytes + h.padding_bit - non_main;
+    const int32_t main_bytes = MainDataBytes(h, s.free_format_bytes);
     MainDataBuffer& m = s.main_data;
     const int32_t begin = s.side_info.main_data_begin;
 

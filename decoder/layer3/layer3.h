@@ -39,6 +39,10 @@ int32_t DecodeFrame(DecoderState& s, int16_t* pcm);
 
 // Bit reservoir (main_data.cpp).
 void AppendMainData(DecoderState& s, int32_t n);
+void AppendZeros(MainDataBuffer& m, int32_t n);
+
+// After a seek or step back: the memories of a straight decode (pre_roll.cpp).
+void PreRoll(DecoderState& s, int16_t* scratch);
 
 // The 4-byte big-endian window at the byte holding bit_pos, shifted left by
 // the bit offset: the next bits start at bit 31. The mirrored bytes past the

@@ -18,5 +18,12 @@ void AppendMainData(DecoderState& s, int32_t n) {
     std::memcpy(m.bytes.data() + kRingBytes, m.bytes.data(), kRingMirror);
 }
 
+void AppendZeros(MainDataBuffer& m, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) {
+        m.bytes[m.fill] = 0;
+        if (m.fill < kRingMirror) m.bytes[kRingBytes + m.fill] = 0;
+        m.fill = (m.fill + 1) & (kRingBytes - 1);
+    }
+}
 
 }  // namespace quv3

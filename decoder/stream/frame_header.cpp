@@ -11,15 +11,12 @@ uint32_t ReadHeaderBits(HeaderBitReader& r, int n) {
     return w >> (32 - n);
 }
 
-int32_t ReadFrameHeader(DecoderState& s) {
-    HeaderBitReader& r = s.header_reader;
-    if (ReadInput(s, r.bytes.data(), 4) < 4) return -1;
-    r.bit_pos = 0;
-    uint32_t sync = ReadHeaderBits(r, 12);
+int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h) {
+    HeaderBitReader r{};
+    for (int i = 0; i < 4; ++i) r.bytes[i] = bytes[i];
+    const uint32_t sync = ReadHeaderBits(r, 12);
     if (sync == 0xFFE) return -2;
     if (sync != 0xFFF) return -1;
-    FrameHeader& h = s.header;
-    r.bit_pos = 12;
     h.ID = static_cast<int32_t>(ReadHeaderBits(r, 1));
     h.layer = static_cast<int32_t>(ReadHeaderBits(r, 2));
     h.protection_bit = static_cast<int32_t>(ReadHeaderBits(r, 1));
@@ -34,6 +31,12 @@ int32_t ReadFrameHeader(DecoderState& s) {
     h.original_copy = static_cast<int32_t>(ReadHeaderBits(r, 1));
     h.emphasis = static_cast<int32_t>(ReadHeaderBits(r, 2));
     return 0;
+}
+
+int32_t ReadFrameHeader(DecoderState& s) {
+    HeaderBitReader& r = s.header_reader;
+    if (ReadInput(s, r.bytes.data(), 4) < 4) return -1;
+    return ParseFrameHeader(r.bytes.data(), s.header);
 }
 
 // The CRC word is consumed, never verified.
@@ -66,6 +69,14 @@ int32_t HeaderSampleRate(const FrameHeader& h) {
 
 bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes) {
     return FrameBytes(h, free_format_bytes) > 0;
+}
+
+int32_t NonMainDataBytes(const FrameHeader& h) {
+    return 4 + SideInfoByteCount(h) + (h.protection_bit == 0 ? 2 : 0);
+}
+
+int32_t MainDataBytes(const FrameHeader& h, int32_t free_format_bytes) {
+    return FrameBytes(h, free_format_bytes) + h.padding_bit - NonMainDataBytes(h);
 }
 
 int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes) {

@@ -16,11 +16,14 @@ int32_t ReadInput(DecoderState& s, void* buffer, int32_t n);  // bytes delivered
 int32_t SeekInputTo(DecoderState& s, int64_t offset);
 int32_t SeekInputBy(DecoderState& s, int64_t delta);
 void DropInputBuffer(DecoderState& s);
+void PrefetchInput(DecoderState& s, int64_t offset);
 int64_t TellInput(const DecoderState& s);
 int64_t InputLength(DecoderState& s);
 
 // Frame header and side-information bytes (frame_header.cpp).
 uint32_t ReadHeaderBits(HeaderBitReader& r, int n);
+// The 4 header bytes into h: 0, or -1 (no sync word) or -2 (MPEG 2.5) with h unchanged.
+int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h);
 int32_t ReadFrameHeader(DecoderState& s);
 void SkipCrc(DecoderState& s);
 void ReadSideInfoBytes(DecoderState& s);
@@ -34,6 +37,9 @@ int32_t SideInfoByteCount(const FrameHeader& h);
 bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes = 0);
 // Frame length without padding; 0 when it cannot be formed.
 int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes = 0);
+// Header, CRC word and side information; and the main data, the rest of the frame.
+int32_t NonMainDataBytes(const FrameHeader& h);
+int32_t MainDataBytes(const FrameHeader& h, int32_t free_format_bytes = 0);
 // The free-format frame length of a stream whose first header is at data_start, or 0.
 int32_t MeasureFreeFormat(DecoderState& s);
 
@@ -50,5 +56,10 @@ int32_t StepBack(DecoderState& s);
 int32_t SeekFraction(DecoderState& s, float fraction);
 int32_t Rewind(DecoderState& s);
 int32_t ReadNextHeader(DecoderState& s);
+// Where the frame whose header was just read (with its CRC word) begins.
+int64_t PendingFramePosition(const DecoderState& s);
+// The start of the frame that ends exactly at frame_start: a decodable header of
+// this stream one frame length before it; -1 when there is none.
+int64_t PreviousFramePosition(DecoderState& s, int64_t frame_start);
 
 }  // namespace quv3

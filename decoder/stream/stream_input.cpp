@@ -65,6 +65,14 @@ void DropInputBuffer(DecoderState& s) {
     in.length = in.pos = 0;
 }
 
+// Moves to offset and fills the buffer from there, so that reads of the bytes
+// that follow, in any order, cost no further file access.
+void PrefetchInput(DecoderState& s, int64_t offset) {
+    SeekInputTo(s, offset);
+    uint8_t first;
+    if (ReadInput(s, &first, 1) == 1) SeekInputBy(s, -1);
+}
+
 // A target inside the buffered bytes moves within them; any other target
 // empties the buffer, and the next read fills it from there.
 int32_t SeekInputTo(DecoderState& s, int64_t offset) {

@@ -61,9 +61,7 @@ int32_t OpenStream(DecoderState& s, const char* path) {
         has_xing = FindXingHeader(probe, probe_len, xing_frames, xing_bytes);
     }
     SeekInputTo(s, s.data_start);
-    const int64_t length = file_length - s.data_start;
-    s.stream_length = length > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                                      : static_cast<int32_t>(length);
+    s.stream_length = file_length - s.data_start;
 
     int32_t r = ReadFrameHeader(s);
     const FrameHeader& h = s.header;
@@ -92,16 +90,18 @@ int32_t OpenStream(DecoderState& s, const char* path) {
     s.free_format_bytes = h.bitrate_index == 0 ? MeasureFreeFormat(s) : 0;
     if (has_xing) {
         info.vbr = 1;
-        // 32-bit wrap-around as the counts are stored; a count of 0 or 1 (or a
-        // wrapped product) leaves no duration, and then both fields hold 0.
-        const uint32_t total = (static_cast<uint32_t>(xing_frames) - 1u) * static_cast<uint32_t>(info.samples_per_frame);
-        info.total_samples = static_cast<int32_t>(total);
-        if (info.total_samples <= 0) {
+        // Both counts are unsigned 32-bit numbers. A frame count of 0 or 1 leaves
+        // no duration: both fields hold 0. A sample count beyond the field's range
+        // is capped at 2^31 - 1, as for a stream without Xing header; the average
+        // bitrate comes from the true count.
+        const double total = (static_cast<double>(static_cast<uint32_t>(xing_frames)) - 1.0) * info.samples_per_frame;
+        if (total <= 0.0) {
             info.total_samples = 0;
             info.bitrate = 0;
         } else {
-            info.bitrate = TruncateToInt32(static_cast<double>(xing_bytes) * info.sample_rate * 0.008 /
-                                               info.total_samples + 0.5);
+            info.total_samples = TruncateToInt32(total);
+            info.bitrate = TruncateToInt32(static_cast<double>(static_cast<uint32_t>(xing_bytes)) * info.sample_rate *
+                                               0.008 / total + 0.5);
         }
     } else {
         info.vbr = 0;
@@ -109,7 +109,8 @@ int32_t OpenStream(DecoderState& s, const char* path) {
         // Free format: the bitrate the measured frame length stands for.
         if (s.free_format_bytes > 0)
             info.bitrate = s.free_format_bytes * info.sample_rate / (h.ID == 1 ? 144000 : 72000);
-        // Index 15 (and free format of unknown length) has no bitrate: no duration, 0.
+        // Index 15 (and free format of unknown length) has no bitrate: no duration,
+        // 0. A count beyond the field's range is capped at 2^31 - 1.
         info.total_samples = info.bitrate > 0
                                  ? TruncateToInt32(static_cast<double>(s.stream_length) * info.sample_rate /
                                                    (info.bitrate * 125.0))

@@ -88,8 +88,9 @@ int32_t StepBack(DecoderState& s) {
 }
 
 // Moves to the first frame at or after trunc(stream_length x fraction), counted
-// from the start of the file. A negative or NaN target leaves the position as
-// it is (the search then starts from there); a target past the end gives -4.
+// from the start of the file; the length is 64-bit, so a fraction means that
+// fraction of any file. A negative or NaN target leaves the position as it is
+// (the search then starts from there); a target past the end gives -4.
 int32_t SeekFraction(DecoderState& s, float fraction) {
     DropInputBuffer(s);
     const double target = std::trunc(static_cast<double>(s.stream_length) * static_cast<double>(fraction));
@@ -129,6 +130,34 @@ int32_t MeasureFreeFormat(DecoderState& s) {
             return length;
     }
     return 0;
+}
+
+int64_t PendingFramePosition(const DecoderState& s) {
+    return TellInput(s) - 4 - (s.header.protection_bit == 0 ? 2 : 0);
+}
+
+// Every frame of the stream shares the first header's version and rate, so the
+// frame before has one of at most 14 bitrates and 2 paddings: each candidate
+// length is checked for a header with exactly that bitrate and padding.
+int64_t PreviousFramePosition(DecoderState& s, int64_t frame_start) {
+    FrameHeader probe = s.header;
+    const int first_index = s.free_format_bytes > 0 ? 0 : 1;
+    const int last_index = s.free_format_bytes > 0 ? 0 : 14;
+    for (int index = first_index; index <= last_index; ++index) {
+        for (int padding = 0; padding < 2; ++padding) {
+            probe.bitrate_index = index;
+            const int32_t length = FrameBytes(probe, s.free_format_bytes) + padding;
+            const int64_t at = frame_start - length;
+            if (length <= 0 || at < s.data_start) continue;
+            uint8_t b[4];
+            SeekInputTo(s, at);
+            if (ReadInput(s, b, 4) < 4 || !MatchesSyncPattern(s, b)) continue;
+            FrameHeader h{};
+            if (ParseFrameHeader(b, h) != 0 || h.bitrate_index != index || h.padding_bit != padding) continue;
+            if (HeaderIsDecodable(h, s.free_format_bytes)) return at;
+        }
+    }
+    return -1;
 }
 
 int32_t Rewind(DecoderState& s) {

@@ -1,0 +1,214 @@
+// After SeekQuv and QuvOneBck the next Quv delivers exactly the samples a
+// straight decode from the start delivers for the frame they land on, and so
+// does every call after it.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "decoder/api/quv3.h"
+#include "decoder/layer3/layer3.h"
+#include "decoder/stream/stream.h"
+#include "tests/support/pcm_compare.h"
+#include "tests/support/stream_builder.h"
+
+namespace quv3::test {
+namespace {
+
+// What each Quv call wrote (empty when the call wrote nothing).
+using Calls = std::vector<Pcm>;
+
+Calls DecodeRest(int max_calls = 1 << 20) {
+    Calls calls;
+    int16_t buf[QUV3_PCM_BUFFER_BYTES / 2];
+    for (int r = 0; r == 0 && static_cast<int>(calls.size()) < max_calls;) {
+        std::fill(std::begin(buf), std::end(buf), kSentinel);
+        r = Quv(buf);
+        calls.emplace_back(buf, buf + WrittenSamples(buf, std::size(buf)));
+    }
+    return calls;
+}
+
+Calls Straight(const std::string& path) {
+    EXPECT_EQ(InitQuv(path.c_str(), nullptr), 0);
+    Calls c = DecodeRest();
+    ExitQuv();
+    return c;
+}
+
+// Every frame a straight decode walks through: where it starts, and whether the
+// sync search can find it (its header matches the first frame's pattern).
+struct Frames {
+    std::vector<int64_t> at;
+    std::vector<bool> findable;
+};
+
+Frames FramesOf(const std::string& path) {
+    auto s = std::make_unique<DecoderState>();
+    PrepareTables(*s);
+    Frames f;
+    if (OpenStream(*s, path.c_str()) != 0) return f;
+    const Bytes file = ReadFileBytes(path);
+    int16_t pcm[2304];
+    do {
+        f.at.push_back(PendingFramePosition(*s));
+        f.findable.push_back(MatchesSyncPattern(*s, &file[static_cast<size_t>(f.at.back())]));
+        DecodeFrame(*s, pcm);
+    } while (ReadNextHeader(*s) == 0);
+    CloseInput(*s);
+    return f;
+}
+
+// after must be the straight decode's calls from some frame on; returns that frame.
+size_t ExpectTail(const Calls& straight, const Calls& after, const std::string& what) {
+    EXPECT_LE(after.size(), straight.size()) << what;
+    const size_t first = straight.size() - std::min(after.size(), straight.size());
+    for (size_t i = 0; i < after.size() && first + i < straight.size(); ++i) {
+        if (after[i] != straight[first + i]) {
+            ADD_FAILURE() << what << ": call " << i << " after landing on frame " << first << " differs";
+            break;
+        }
+    }
+    return first;
+}
+
+std::vector<std::string> AllStreams() {
+    std::vector<std::string> paths;
+    for (const std::string& dir : {std::string(QUV3_FIXTURES), std::string(QUV3_ISO_VECTORS)}) {
+        if (DIR* d = opendir(dir.c_str())) {
+            while (dirent* e = readdir(d)) {
+                const std::string n = e->d_name;
+                if (n.size() > 4 && (n.ends_with(".mp3") || n.ends_with(".bit"))) paths.push_back(dir + "/" + n);
+            }
+            closedir(d);
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+TEST(PreRoll, SeekLandsOnTheExactFrame) {
+    const float fractions[] = {0.0f, 1e-6f, 0.001f, 0.01f, 0.25f, 0.5f, 0.77f, 0.99f, 0.999f};
+    int seeks = 0;
+    for (const std::string& path : AllStreams()) {
+        if (InitQuv(path.c_str(), nullptr) != 0) continue;  // a stream the library refuses
+        ExitQuv();
+        const Calls straight = Straight(path);
+        const Frames frames = FramesOf(path);
+        ASSERT_EQ(frames.at.size(), straight.size()) << path;
+        const int64_t length = static_cast<int64_t>(ReadFileBytes(path).size());
+        for (float f : fractions) {
+            const int64_t target = static_cast<int64_t>(static_cast<double>(length) * static_cast<double>(f));
+            size_t want = 0;
+            while (want < frames.at.size() && (frames.at[want] < target || !frames.findable[want])) ++want;
+            ASSERT_EQ(InitQuv(path.c_str(), nullptr), 0);
+            DecodeRest(7);  // the memories and the reservoir now hold other frames
+            const int32_t r = SeekQuv(f);
+            const std::string what = path + " after SeekQuv(" + std::to_string(f) + ")";
+            if (r != 0) {
+                // No full 2000-byte block after the target holds a findable frame.
+                EXPECT_TRUE(want == frames.at.size() || frames.at[want] + 4 > length - (length - target) % 2000)
+                    << what;
+                ExitQuv();
+                continue;
+            }
+            const Calls after = DecodeRest();
+            ExitQuv();
+            EXPECT_EQ(ExpectTail(straight, after, what), want) << what;
+            ++seeks;
+        }
+    }
+    EXPECT_GE(seeks, 150);
+}
+
+TEST(PreRoll, StepsBackToTheExactFrame) {
+    for (const std::string& path : AllStreams()) {
+        if (InitQuv(path.c_str(), nullptr) != 0) continue;
+        ExitQuv();
+        const Calls straight = Straight(path);
+        const Frames frames = FramesOf(path);
+        for (int decoded : {1, 2, 3, 6, 40}) {
+            for (int steps : {1, 2, 10}) {
+                if (decoded + 2 > static_cast<int>(straight.size())) continue;
+                ASSERT_EQ(InitQuv(path.c_str(), nullptr), 0);
+                DecodeRest(decoded);
+                for (int i = 0; i < steps; ++i) EXPECT_EQ(QuvOneBck(), 0);
+                const Calls after = DecodeRest();
+                ExitQuv();
+                const std::string what = path + " after " + std::to_string(decoded) + " calls and " +
+                                         std::to_string(steps) + " steps back";
+                const size_t landed = ExpectTail(straight, after, what);
+                EXPECT_LE(landed, static_cast<size_t>(decoded)) << what;
+                // More than 2008 bytes into the stream each step goes back one frame
+                // (nearer its start the decoder goes back to the first frame).
+                const int back = decoded - steps;
+                if (back > 0 && frames.at[back] > 2100 &&
+                    std::all_of(frames.findable.begin() + back, frames.findable.begin() + decoded + 1,
+                                [](bool b) { return b; })) {
+                    EXPECT_EQ(landed, static_cast<size_t>(back)) << what;
+                }
+            }
+        }
+    }
+}
+
+// The missing main data before a damaged header reads as zeros: no crash, the
+// frames from the landing frame on are decoded, and from the first frame that
+// does not reach back past the damage on, the samples are exact.
+TEST(PreRoll, DamagedHeaderBeforeTheLandingFrame) {
+    Bytes file = ReadFileBytes(std::string(QUV3_FIXTURES) + "/j48_32.mp3");
+    const std::string path = std::string(QUV3_FIXTURES) + "/j48_32.mp3";
+    const Calls straight = Straight(path);
+    const std::vector<int64_t> at = FramesOf(path).at;
+    const size_t landing = at.size() / 2;
+    file[static_cast<size_t>(at[landing - 1])] = 0;  // the frame before the landing frame
+    TempFile damaged(file);
+    ASSERT_EQ(InitQuv(damaged.path.c_str(), nullptr), 0);
+    ASSERT_EQ(SeekQuv(static_cast<float>(at[landing] - 10) / static_cast<float>(file.size())), 0);
+    const Calls after = DecodeRest();
+    ExitQuv();
+    ASSERT_EQ(after.size(), straight.size() - landing);
+    for (const Pcm& call : after) EXPECT_EQ(call.size(), straight.back().size());
+    EXPECT_EQ(after.back(), straight.back());
+}
+
+// Frames of a file over 2 GiB at chosen places, the rest a hole (no disk space).
+TEST(PreRoll, SeekIntoAFileOver2GiB) {
+    HeaderSpec h;
+    const Bytes frame = SilentFrame(h);
+    // 0.999 of this file is about 2,295,000,000; 0.999 of a length capped at
+    // 2^31 - 1 would be 2,145,336,164, and a decoy frame stands between the two.
+    const int64_t decoy = 2200000000LL, late = 2297000000LL;
+    const int64_t size = late + 3 * static_cast<int64_t>(frame.size());
+    const std::string path = ::testing::TempDir() + "quv3_sparse_" + std::to_string(getpid()) + ".mp3";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    for (int64_t pos : {int64_t{0}, decoy, late, late + 417, late + 834}) {
+        ASSERT_EQ(fseeko(f, pos, SEEK_SET), 0);
+        std::fwrite(frame.data(), 1, frame.size(), f);
+    }
+    std::fclose(f);
+
+    auto s = std::make_unique<DecoderState>();
+    PrepareTables(*s);
+    ASSERT_EQ(OpenStream(*s, path.c_str()), 0);
+    EXPECT_EQ(s->stream_length, size);
+    EXPECT_EQ(s->stream_info.total_samples, 0x7FFFFFFF) << "13.5 hours and more: capped";
+    EXPECT_EQ(SeekFraction(*s, 0.999f), 0);
+    EXPECT_EQ(PendingFramePosition(*s), late);
+    CloseInput(*s);
+
+    ASSERT_EQ(InitQuv(path.c_str(), nullptr), 0);
+    EXPECT_EQ(SeekQuv(0.999f), 0);
+    EXPECT_EQ(DecodeRest().size(), 3u) << "the three frames at the end";
+    ExitQuv();
+    std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace quv3::test
