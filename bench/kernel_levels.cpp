@@ -1,5 +1,6 @@
 // quvlevels: decodes each file with quv3 at every instruction-set level of its
-// vector kernels that this processor runs (SSE2, AVX2, AVX-512), alternating
+// vector kernels that this processor runs (plain, then SSE2, AVX2, AVX-512 or
+// NEON), alternating
 // with libmpg123, several rounds, and reports audio seconds decoded per CPU
 // second per level and the median ratio of each level to libmpg123. It links
 // the decoder's objects directly to select the level; the exports it decodes
@@ -13,7 +14,7 @@
 #include <vector>
 
 #include "bench/peer_decoders.h"
-#include "decoder/layer3/layer3.h"
+#include "decoder/api/decoder_state.h"
 
 int main(int argc, char** argv) {
     int rounds = 5;
@@ -29,20 +30,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: quvlevels [--rounds N] FILE...\n");
         return 2;
     }
-    bench::DecodeQuv(files[0]);  // the first InitQuv prepares the tables and picks the highest level
     const int levels = quv3::CpuKernelLevel() + 1;
-    const char* names[] = {"SSE2", "AVX2", "AVX-512"};
     std::printf("%-28s", "file");
-    for (int l = 0; l < levels; ++l) std::printf(" %12s", (std::string(names[l]) + " x rt").c_str());
+    for (int l = 0; l < levels; ++l) std::printf(" %12s", (std::string(quv3::KernelsAt(l).name) + " x rt").c_str());
     std::printf(" %12s", "mpg123 x rt");
-    for (int l = 0; l < levels; ++l) std::printf(" %14s", (std::string(names[l]) + "/mpg123").c_str());
+    for (int l = 0; l < levels; ++l)
+        std::printf(" %14s", (std::string(quv3::KernelsAt(l).name) + "/mpg123").c_str());
     std::printf("\n");
     for (const char* file : files) {
         std::vector<std::vector<double>> speed(levels + 1), ratios(levels);
         for (int r = 0; r < rounds; ++r) {
             std::vector<double> s(levels + 1);
             for (int d = 0; d <= levels; ++d) {
-                if (d < levels) quv3::SelectKernels(d);
+                if (d < levels) quv3::UseKernelLevel(d);
                 const double t0 = bench::CpuSeconds();
                 const bench::Result res = d < levels ? bench::DecodeQuv(file) : bench::DecodeMpg123(file);
                 const double t = bench::CpuSeconds() - t0;
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
         for (int l = 0; l < levels; ++l) std::printf(" %14.3f", bench::Median(ratios[l]));
         std::printf("\n");
     }
-    quv3::SelectKernels(quv3::CpuKernelLevel());
+    quv3::UseKernelLevel(quv3::CpuKernelLevel());
     std::printf("(x rt: audio seconds per CPU second, median of %d rounds; level/mpg123: median ratio)\n", rounds);
     return 0;
 }

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <random>
 
-#include "decoder/layer3/layer3.h"
+#include "decoder/layer3/dequantize.h"
 #include "decoder/tables/quant_tables.h"
 #include "tests/support/state_builder.h"
 
@@ -27,35 +27,50 @@ TEST(GainFactor, QuarterPowersOfTwo) {
     EXPECT_EQ(ShortGainFactor(230, 2, 0, 1), LongGainFactor(0, 230 - 16 - 2, 0, 0, 0));
 }
 
-TEST(DequantizeSample, SignAndZero) {
-    EXPECT_EQ(DequantizeSample(8, 1.0f), 16.0f);
-    EXPECT_EQ(DequantizeSample(-8, 1.0f), -16.0f);
-    EXPECT_FALSE(std::signbit(DequantizeSample(0, -3.0f)));
-    EXPECT_EQ(DequantizeSample(0, 0.0f), 0.0f);
-    EXPECT_EQ(DequantizeSample(5, 0.0f), 0.0f);
-    EXPECT_FLOAT_EQ(DequantizeSample(8206, 1.0f), static_cast<float>(std::pow(8206.0, 4.0 / 3.0)));
+// q^(4/3) x g with the sign of q, and +0.0 for q = 0 whatever the gain.
+TEST(DequantizeChannel, SignAndZero) {
+    for (int32_t level = 0; level <= CpuKernelLevel(); ++level) {
+        auto s = NewState();
+        s->kernels = &KernelsAt(level);
+        const int32_t q[6] = {8, -8, 0, 0, 5, 8206};
+        for (int i = 0; i < 6; ++i) s->quantized.QuantizedValues[0][i] = q[i];
+        s->quantized.DecodedLineCount[0] = 6;
+        s->side_info.global_gain[0][0] = 210;  // band 0 (lines 0..3): gain 1.0
+        s->side_info.scalefac_scale[0][0] = 1;
+        s->scale_factors.scalefac_l[0][0][1] = 40;  // band 1 (lines 4..7): 210 - 210 - 160, gain 0.0
+        Dequantize(*s, 0, 0);
+        const float* x = s->spectrum.SpectralSamples[0];
+        EXPECT_EQ(x[0], 16.0f) << level;
+        EXPECT_EQ(x[1], -16.0f) << level;
+        EXPECT_FALSE(std::signbit(x[2])) << level;
+        EXPECT_EQ(x[4], 0.0f) << level;
+        EXPECT_EQ(x[5], 0.0f) << level;
+        s->scale_factors.scalefac_l[0][0][1] = 0;
+        Dequantize(*s, 0, 0);
+        EXPECT_FLOAT_EQ(x[5], static_cast<float>(std::pow(8206.0, 4.0 / 3.0))) << level;
+    }
 }
 
 TEST(DequantizeChannel, LongBandsTakeTheirOwnScaleFactor) {
     auto s = NewState();
     SideInfo& si = s->side_info;
     si.global_gain[0][0] = 210;
-    for (int b = 0; b < 22; ++b) s->ScaleFactors.scalefac_l[0][0][b] = b % 5;
-    for (int i = 0; i < 576; ++i) s->QuantizedValues[0][i] = 1;
-    s->DecodedLineCount[0] = 576;
-    s->ActiveSubbandCount[1] = 3;
-    DequantizeChannel(*s, 0, 0);
-    EXPECT_EQ(s->ActiveSubbandCount[0], 32);
-    EXPECT_EQ(s->ActiveSubbandCount[1], 32);
+    for (int b = 0; b < 22; ++b) s->scale_factors.scalefac_l[0][0][b] = b % 5;
+    for (int i = 0; i < 576; ++i) s->quantized.QuantizedValues[0][i] = 1;
+    s->quantized.DecodedLineCount[0] = 576;
+    s->spectrum.ActiveSubbandCount[1] = 3;
+    Dequantize(*s, 0, 0);
+    EXPECT_EQ(s->spectrum.ActiveSubbandCount[0], 32);
+    EXPECT_EQ(s->spectrum.ActiveSubbandCount[1], 32);
     int band = 0;
     for (int i = 0; i < 576; ++i) {
-        EXPECT_FLOAT_EQ(s->SpectralSamples[0][i], static_cast<float>(std::exp2(-(band % 5) / 2.0))) << i;
-        if (i == s->LongBandEnds[band]) ++band;
+        EXPECT_FLOAT_EQ(s->spectrum.SpectralSamples[0][i], static_cast<float>(std::exp2(-(band % 5) / 2.0))) << i;
+        if (i == s->bands.LongBandEnds[band]) ++band;
     }
     // N = 0: everything is zero.
-    s->DecodedLineCount[0] = 0;
-    DequantizeChannel(*s, 0, 0);
-    for (int i = 0; i < 576; ++i) ASSERT_EQ(s->SpectralSamples[0][i], 0.0f);
+    s->quantized.DecodedLineCount[0] = 0;
+    Dequantize(*s, 0, 0);
+    for (int i = 0; i < 576; ++i) ASSERT_EQ(s->spectrum.SpectralSamples[0][i], 0.0f);
 }
 
 TEST(DequantizeChannel, ShortLinesLandAtTheirReorderedPositions) {
@@ -65,14 +80,14 @@ TEST(DequantizeChannel, ShortLinesLandAtTheirReorderedPositions) {
     si.window_switching_flag[0][0] = 1;
     si.block_type[0][0] = 2;
     si.subblock_gain[0][0][1] = 1;  // window 1 is 8 steps (a factor 4) quieter
-    s->QuantizedValues[0][12] = 8;  // band 1, window 0, first line
-    s->QuantizedValues[0][16] = 8;  // band 1, window 1, first line
-    s->DecodedLineCount[0] = 20;
-    DequantizeChannel(*s, 0, 0);
-    EXPECT_EQ(s->SpectralSamples[0][4], 16.0f);
-    EXPECT_EQ(s->SpectralSamples[0][10], 4.0f);
+    s->quantized.QuantizedValues[0][12] = 8;  // band 1, window 0, first line
+    s->quantized.QuantizedValues[0][16] = 8;  // band 1, window 1, first line
+    s->quantized.DecodedLineCount[0] = 20;
+    Dequantize(*s, 0, 0);
+    EXPECT_EQ(s->spectrum.SpectralSamples[0][4], 16.0f);
+    EXPECT_EQ(s->spectrum.SpectralSamples[0][10], 4.0f);
     int nonzero = 0;
-    for (int i = 0; i < 576; ++i) nonzero += s->SpectralSamples[0][i] != 0.0f;
+    for (int i = 0; i < 576; ++i) nonzero += s->spectrum.SpectralSamples[0][i] != 0.0f;
     EXPECT_EQ(nonzero, 2);
 }
 
@@ -84,21 +99,21 @@ TEST(DequantizeChannel, MixedBlocksSplitAtLine36) {
     si.block_type[0][0] = 2;
     si.mixed_block_flag[0][0] = 1;
     si.preflag[0][0] = 1;  // no effect below line 36
-    for (int b = 0; b < 8; ++b) s->ScaleFactors.scalefac_l[0][0][b] = 2;  // factor 1/2
-    s->ScaleFactors.scalefac_s[0][0][3][2] = 4;  // factor 1/4
-    s->QuantizedValues[0][35] = 8;
-    s->QuantizedValues[0][44] = 8;  // band 3 (4 wide) window 2, first line: window line 12
-    s->DecodedLineCount[0] = 48;
-    DequantizeChannel(*s, 0, 0);
-    EXPECT_EQ(s->SpectralSamples[0][35], 8.0f);
+    for (int b = 0; b < 8; ++b) s->scale_factors.scalefac_l[0][0][b] = 2;  // factor 1/2
+    s->scale_factors.scalefac_s[0][0][3][2] = 4;  // factor 1/4
+    s->quantized.QuantizedValues[0][35] = 8;
+    s->quantized.QuantizedValues[0][44] = 8;  // band 3 (4 wide) window 2, first line: window line 12
+    s->quantized.DecodedLineCount[0] = 48;
+    Dequantize(*s, 0, 0);
+    EXPECT_EQ(s->spectrum.SpectralSamples[0][35], 8.0f);
     const int pos = (12 / 6) * 18 + 2 * 6 + 12 % 6;
-    EXPECT_EQ(s->SpectralSamples[0][pos], 4.0f);
+    EXPECT_EQ(s->spectrum.SpectralSamples[0][pos], 4.0f);
     // N = 0 still writes the long part (as zeros) and clears the rest.
-    for (float& v : s->SpectralSamples[0]) v = 7.0f;
-    s->DecodedLineCount[0] = 0;
-    for (int& q : s->QuantizedValues[0]) q = 0;
-    DequantizeChannel(*s, 0, 0);
-    for (int i = 0; i < 576; ++i) ASSERT_EQ(s->SpectralSamples[0][i], 0.0f) << i;
+    for (float& v : s->spectrum.SpectralSamples[0]) v = 7.0f;
+    s->quantized.DecodedLineCount[0] = 0;
+    for (int& q : s->quantized.QuantizedValues[0]) q = 0;
+    Dequantize(*s, 0, 0);
+    for (int i = 0; i < 576; ++i) ASSERT_EQ(s->spectrum.SpectralSamples[0][i], 0.0f) << i;
 }
 
 // The vector kernels against q^(4/3) x g written out with the table, line by
@@ -106,38 +121,37 @@ TEST(DequantizeChannel, MixedBlocksSplitAtLine36) {
 // allows, zeros, gains down to 0.0 and every line count, at each level.
 TEST(DequantizeChannel, EveryKernelLevelGivesTheTableProducts) {
     std::mt19937 rng(23);
-    for (int32_t level = kKernelsSse2; level <= CpuKernelLevel(); ++level) {
+    for (int32_t level = 0; level <= CpuKernelLevel(); ++level) {
         auto s = NewState();
-        ASSERT_EQ(SelectKernels(level), level);
+        s->kernels = &KernelsAt(level);
         SideInfo& si = s->side_info;
         for (int trial = 0; trial < 300; ++trial) {
             si.global_gain[0][0] = static_cast<int32_t>(rng() % 256);
             si.scalefac_scale[0][0] = static_cast<int32_t>(rng() % 2);
             si.preflag[0][0] = static_cast<int32_t>(rng() % 2);
-            for (int b = 0; b < 22; ++b) s->ScaleFactors.scalefac_l[0][0][b] = static_cast<int32_t>(rng() % 16);
+            for (int b = 0; b < 22; ++b) s->scale_factors.scalefac_l[0][0][b] = static_cast<int32_t>(rng() % 16);
             const int32_t n = static_cast<int32_t>(rng() % 577);
             for (int i = 0; i < 578; ++i) {
                 const uint32_t r = rng();
                 int32_t mag = r % 4 == 0 ? 0 : r % 4 == 1 ? static_cast<int32_t>(r >> 8) % 16
                                                             : static_cast<int32_t>(r >> 8) % 8207;
-                s->QuantizedValues[0][i] = i < n ? (r & 128 ? -mag : mag) : 0;
+                s->quantized.QuantizedValues[0][i] = i < n ? (r & 128 ? -mag : mag) : 0;
             }
-            s->DecodedLineCount[0] = n;
-            DequantizeChannel(*s, 0, 0);
+            s->quantized.DecodedLineCount[0] = n;
+            Dequantize(*s, 0, 0);
             int band = 0;
             for (int i = 0; i < 576; ++i) {
-                const int32_t q = s->QuantizedValues[0][i];
+                const int32_t q = s->quantized.QuantizedValues[0][i];
                 const float g = LongGainFactor(band, si.global_gain[0][0], si.scalefac_scale[0][0],
-                                               s->ScaleFactors.scalefac_l[0][0][band], si.preflag[0][0]);
+                                               s->scale_factors.scalefac_l[0][0][band], si.preflag[0][0]);
                 const float want = q == 0 ? 0.0f : q > 0 ? kPow43Table[q] * g : -(kPow43Table[-q] * g);
-                const float got = s->SpectralSamples[0][i];
+                const float got = s->spectrum.SpectralSamples[0][i];
                 ASSERT_EQ(std::bit_cast<uint32_t>(got), std::bit_cast<uint32_t>(want))
                     << "level " << level << " trial " << trial << " line " << i << " q " << q;
-                if (i == s->LongBandEnds[band] && band < 21) ++band;
+                if (i == s->bands.LongBandEnds[band] && band < 21) ++band;
             }
         }
     }
-    SelectKernels(CpuKernelLevel());
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "decoder/api/quv3.h"
-#include "decoder/layer3/layer3.h"
-#include "decoder/stream/stream.h"
+#include "decoder/layer3/frame_decoder.h"
+#include "tests/support/state_builder.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/pcm_compare.h"
 #include "tests/support/stream_builder.h"
@@ -44,14 +44,12 @@ TEST(FrameLength, MainDataIsTheFrameLessHeaderAndSideInformation) {
         Bytes file = SilentFrame(h);
         Append(file, SilentFrame(h));
         TempFile f(file);
-        auto s = std::make_unique<DecoderState>();
-        PrepareTables(*s);
-        ASSERT_EQ(OpenStream(*s, f.path.c_str()), 0);
+        auto s = OpenLocal(f.path);
+        ASSERT_EQ(s->open_result, 0);
         int16_t pcm[2304];
-        DecodeFrame(*s, pcm);
-        EXPECT_EQ(s->main_data.fill, 381 + padding);
-        EXPECT_EQ(TellInput(*s), 417 + padding);
-        CloseInput(*s);
+        DecodeFrame(*s->kernels, s->in, s->d, pcm);
+        EXPECT_EQ(s->d.main_data.fill, 381 + padding);
+        EXPECT_EQ(TellInput(s->in), 417 + padding);
     }
 }
 
@@ -125,20 +123,15 @@ TEST(FrameLoop, ExportsAndStagesAgree) {
     const std::string path = std::string(QUV3_FIXTURES) + "/s48_160.mp3";
     const Decoded via_exports = DecodeWithQuv(path);
     ASSERT_EQ(via_exports.init_result, 0);
-    auto s = std::make_unique<DecoderState>();
-    PrepareTables(*s);
-    ASSERT_EQ(OpenStream(*s, path.c_str()), 0);
+    auto s = OpenLocal(path);
+    ASSERT_EQ(s->open_result, 0);
     Pcm staged;
     int frames = 0;
-    for (;;) {
+    for (int r = 0; r == 0; ++frames) {
         Buffer b;
-        DecodeFrame(*s, b.pcm);
-        ++s->call_count;
+        r = s->Next(b.pcm);
         staged.insert(staged.end(), b.pcm, b.pcm + b.Written());
-        ++frames;
-        if (ReadNextHeader(*s) != 0) break;
     }
-    CloseInput(*s);
     EXPECT_GT(frames * 500, 4096) << "main data passes the ring's end";
     EXPECT_EQ(staged, via_exports.pcm);
 }

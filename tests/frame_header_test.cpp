@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "decoder/layer3/layer3.h"
+#include "decoder/layer3/side_info.h"
 #include "decoder/stream/stream.h"
 #include "tests/support/stream_builder.h"
 
@@ -12,7 +12,7 @@ namespace {
 
 struct OpenFile {
     TempFile file;
-    std::unique_ptr<DecoderState> s = std::make_unique<DecoderState>();
+    std::unique_ptr<Stream> s = std::make_unique<Stream>();
     explicit OpenFile(const Bytes& content) : file(content) { OpenInput(*s, file.path.c_str()); }
     ~OpenFile() { CloseInput(*s); }
 };
@@ -88,8 +88,9 @@ TEST(FrameHeader, CrcWordIsSkippedBeforeTheSideInformation) {
     ASSERT_EQ(ReadHeaderAndCrc(*f.s), 0);
     EXPECT_EQ(TellInput(*f.s), 6);
     EXPECT_EQ(f.s->header_reader.bit_pos, 16);
-    ReadSideInfo(*f.s);
-    EXPECT_EQ(f.s->side_info.main_data_begin, 37);
+    SideInfo si_read{};
+    ReadSideInfo(*f.s, si_read);
+    EXPECT_EQ(si_read.main_data_begin, 37);
     EXPECT_EQ(TellInput(*f.s), 6 + 32);
 }
 

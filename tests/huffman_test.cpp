@@ -2,8 +2,8 @@
 
 #include <random>
 
-#include "decoder/layer3/layer3.h"
-#include "decoder/tables/huffman_tables.h"
+#include "decoder/layer3/huffman.h"
+#include "tests/support/huffman_code_lists.h"
 #include "tests/support/state_builder.h"
 
 namespace quv3::test {
@@ -36,7 +36,7 @@ TEST(HuffmanDecode, EveryCodewordOfEveryTableDecodesToItsValues) {
                 w.Put(static_cast<uint32_t>(rng()) & 7, 3);  // start off a byte boundary
                 PutCodeword(w, table.entries[i]);
                 w.Put(static_cast<uint32_t>(rng()), 32);
-                LoadMainData(*s, w);
+                LoadMainData(s->main_data, w);
                 s->main_data.bit_pos = 3;
                 int32_t x = -1, y = -1;
                 const int32_t len = DecodeCodeword(s->main_data, t, x, y);
@@ -53,7 +53,7 @@ TEST(HuffmanDecode, TableZeroReadsNothing) {
     auto s = NewState();
     BitWriter w;
     w.Put(0xFFFFFFFF, 32);
-    LoadMainData(*s, w);
+    LoadMainData(s->main_data, w);
     int32_t x = 9, y = 9;
     EXPECT_EQ(DecodeCodeword(s->main_data, 0, x, y), 0);
     EXPECT_EQ(x, 0);
@@ -62,9 +62,9 @@ TEST(HuffmanDecode, TableZeroReadsNothing) {
 }
 
 struct Granule {
-    std::unique_ptr<DecoderState> s;
+    std::unique_ptr<StageState> s;
     SideInfo& si() { return s->side_info; }
-    const int32_t* q() { return s->QuantizedValues[0]; }
+    const int32_t* q() { return s->quantized.QuantizedValues[0]; }
 };
 
 // A long granule of channel 0 with every region in one table and no region counts in the way.
@@ -78,7 +78,7 @@ Granule LongGranule(int big_values, int table, int count1_table, int part2_3_len
     si.region1_count[0][0] = 7;
     si.count1table_select[0][0] = count1_table;
     si.part2_3_length[0][0] = part2_3_length;
-    for (int i = 0; i < 578; ++i) g.s->QuantizedValues[0][i] = 99;
+    for (int i = 0; i < 578; ++i) g.s->quantized.QuantizedValues[0][i] = 99;
     return g;
 }
 
@@ -86,11 +86,11 @@ TEST(HuffmanDecode, Table1PairWithSignBit) {
     Granule g = LongGranule(1, 1, 0, 3);
     BitWriter w;
     w.PutString("01 1");
-    LoadMainData(*g.s, w);
-    EXPECT_EQ(DecodeSpectrum(*g.s, 0, 0, 0), 0);
+    LoadMainData(g.s->main_data, w);
+    EXPECT_EQ(DecodeSpectrum(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized), 0);
     EXPECT_EQ(g.q()[0], -1);
     EXPECT_EQ(g.q()[1], 0);
-    EXPECT_EQ(g.s->DecodedLineCount[0], 2);
+    EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 2);
     EXPECT_EQ(g.s->main_data.bit_pos, 3);
     for (int i = 2; i < 576; ++i) ASSERT_EQ(g.q()[i], 0);
 }
@@ -99,13 +99,13 @@ TEST(HuffmanDecode, Count1TableBQuadruple) {
     Granule g = LongGranule(0, 0, 1, 6);
     BitWriter w;
     w.PutString("0101 1 0");
-    LoadMainData(*g.s, w);
-    EXPECT_EQ(DecodeSpectrum(*g.s, 0, 0, 0), 0);
+    LoadMainData(g.s->main_data, w);
+    EXPECT_EQ(DecodeSpectrum(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized), 0);
     EXPECT_EQ(g.q()[0], -1);
     EXPECT_EQ(g.q()[1], 0);
     EXPECT_EQ(g.q()[2], 1);
     EXPECT_EQ(g.q()[3], 0);
-    EXPECT_EQ(g.s->DecodedLineCount[0], 4);
+    EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 4);
     EXPECT_EQ(g.s->main_data.bit_pos, 6);
 }
 
@@ -118,8 +118,8 @@ TEST(HuffmanDecode, LinbitsExtendFifteen) {
     w.PutString("1001 1");
     const int bits = static_cast<int>(w.bits);
     g.si().part2_3_length[0][0] = bits;
-    LoadMainData(*g.s, w);
-    EXPECT_EQ(DecodeSpectrum(*g.s, 0, 0, 0), 0);
+    LoadMainData(g.s->main_data, w);
+    EXPECT_EQ(DecodeSpectrum(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized), 0);
     EXPECT_EQ(g.q()[0], -24);
     EXPECT_EQ(g.q()[1], 0);
     // Tables 13 and 15 have no linbits: 15 stays 15.
@@ -129,8 +129,8 @@ TEST(HuffmanDecode, LinbitsExtendFifteen) {
         PutCodeword(v, EntryFor(t, 15, 1));
         v.PutString("0 1");
         h.si().part2_3_length[0][0] = static_cast<int>(v.bits);
-        LoadMainData(*h.s, v);
-        EXPECT_EQ(DecodeSpectrum(*h.s, 0, 0, 0), 0) << t;
+        LoadMainData(h.s->main_data, v);
+        EXPECT_EQ(DecodeSpectrum(h.s->main_data, h.s->side_info, h.s->bands, 0, 0, 0, h.s->quantized), 0) << t;
         EXPECT_EQ(h.q()[0], 15) << t;
         EXPECT_EQ(h.q()[1], -1) << t;
     }
@@ -140,13 +140,13 @@ TEST(HuffmanDecode, QuadrupleAtLine574FillsTheSpareSlots) {
     Granule g = LongGranule(287, 0, 1, 6);  // table 0 up to line 574, no bits
     BitWriter w;
     w.PutString("0101 1 0");
-    LoadMainData(*g.s, w);
-    DecodeSpectrum(*g.s, 0, 0, 0);
+    LoadMainData(g.s->main_data, w);
+    DecodeSpectrum(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized);
     EXPECT_EQ(g.q()[574], -1);
     EXPECT_EQ(g.q()[575], 0);
     EXPECT_EQ(g.q()[576], 1);
     EXPECT_EQ(g.q()[577], 0);
-    EXPECT_EQ(g.s->DecodedLineCount[0], 576);
+    EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 576);
 }
 
 // Stuffing bits after the last count1 quadruple: the quadruple begun in them
@@ -159,35 +159,35 @@ TEST(HuffmanDecode, QuadrupleRunningPastTheBudgetIsDropped) {
         // "11", then the next granule's "01 0...": codeword 1101 (x = 1) and its
         // sign bit end 3 bits past the budget.
         w.PutString("01 1  0101 1 0  11  01 0 0000");
-        LoadMainData(*g.s, w);
-        EXPECT_EQ(decode(*g.s, 0, 0, 0), 3);
+        LoadMainData(g.s->main_data, w);
+        EXPECT_EQ(decode(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized), 3);
         const int32_t want[10] = {-1, 0, -1, 0, 1, 0, 0, 0, 0, 0};
         for (int i = 0; i < 10; ++i) EXPECT_EQ(g.q()[i], want[i]) << "line " << i;
-        EXPECT_EQ(g.s->DecodedLineCount[0], 6);
+        EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 6);
         EXPECT_EQ(g.s->main_data.bit_pos, 11);
     }
 }
 
 TEST(HuffmanDecode, LeftoverBitsAreSkipped) {
     Granule g = LongGranule(288, 0, 0, 20);
-    LoadMainData(*g.s, BitWriter{});
-    EXPECT_EQ(DecodeSpectrum(*g.s, 0, 0, 0), -20);
-    EXPECT_EQ(g.s->DecodedLineCount[0], 576);
+    LoadMainData(g.s->main_data, BitWriter{});
+    EXPECT_EQ(DecodeSpectrum(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized), -20);
+    EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 576);
     EXPECT_EQ(g.s->main_data.bit_pos, 20);
     // Budget used up exactly at line 300: the rest is zero and the position stays.
     Granule h = LongGranule(150, 0, 0, 0);
-    LoadMainData(*h.s, BitWriter{});
-    EXPECT_EQ(DecodeSpectrum(*h.s, 0, 0, 0), 0);
-    EXPECT_EQ(h.s->DecodedLineCount[0], 300);
+    LoadMainData(h.s->main_data, BitWriter{});
+    EXPECT_EQ(DecodeSpectrum(h.s->main_data, h.s->side_info, h.s->bands, 0, 0, 0, h.s->quantized), 0);
+    EXPECT_EQ(h.s->quantized.DecodedLineCount[0], 300);
     EXPECT_EQ(h.s->main_data.bit_pos, 0);
     for (int i = 300; i < 576; ++i) ASSERT_EQ(h.q()[i], 0);
     // Scale-factor bits beyond part2_3_length make a negative budget: count1 does not run.
     Granule n = LongGranule(0, 0, 0, 10);
-    LoadMainData(*n.s, BitWriter{});
+    LoadMainData(n.s->main_data, BitWriter{});
     n.s->main_data.bit_pos = 40;
-    EXPECT_EQ(DecodeSpectrum(*n.s, 0, 0, 12), 2);  // nothing read, budget -2
+    EXPECT_EQ(DecodeSpectrum(n.s->main_data, n.s->side_info, n.s->bands, 0, 0, 12, n.s->quantized), 2);  // nothing read, budget -2
     EXPECT_EQ(n.s->main_data.bit_pos, 38);
-    EXPECT_EQ(n.s->DecodedLineCount[0], 0);
+    EXPECT_EQ(n.s->quantized.DecodedLineCount[0], 0);
 }
 
 TEST(HuffmanRegions, LongBlockBoundariesFromTheRegionCounts) {
@@ -195,12 +195,12 @@ TEST(HuffmanRegions, LongBlockBoundariesFromTheRegionCounts) {
     g.si().region0_count[0][0] = 7;
     g.si().region1_count[0][0] = 3;
     int32_t b[3];
-    RegionBounds(*g.s, 0, 0, b);
+    RegionBounds(g.s->side_info, g.s->bands, 0, 0, b);
     EXPECT_EQ(b[0], 36);
     EXPECT_EQ(b[1], 74);
     EXPECT_EQ(b[2], 200);
     g.si().big_values[0][0] = 10;  // region 0 would end past bv2: every region ends there
-    RegionBounds(*g.s, 0, 0, b);
+    RegionBounds(g.s->side_info, g.s->bands, 0, 0, b);
     EXPECT_EQ(b[0], 20);
     EXPECT_EQ(b[1], 20);
     EXPECT_EQ(b[2], 20);
@@ -212,20 +212,20 @@ TEST(HuffmanRegions, WindowSwitchingUsesFixedBoundaries) {
     si.window_switching_flag[0][0] = 1;
     si.block_type[0][0] = 2;
     int32_t b[3];
-    RegionBounds(*g.s, 0, 0, b);
+    RegionBounds(g.s->side_info, g.s->bands, 0, 0, b);
     EXPECT_EQ(b[0], 36);  // 3 x 12
     EXPECT_EQ(b[1], 400);
     EXPECT_EQ(b[2], 400);
     si.mixed_block_flag[0][0] = 1;
-    RegionBounds(*g.s, 0, 0, b);
+    RegionBounds(g.s->side_info, g.s->bands, 0, 0, b);
     EXPECT_EQ(b[0], 36);  // 35 + 1
     Granule l = LongGranule(200, 1, 0, 0, 0, 0);  // 22.05 kHz
     l.si().window_switching_flag[0][0] = 1;
     l.si().block_type[0][0] = 1;
-    RegionBounds(*l.s, 0, 0, b);
+    RegionBounds(l.s->side_info, l.s->bands, 0, 0, b);
     EXPECT_EQ(b[0], 54);
     l.si().block_type[0][0] = 2;
-    RegionBounds(*l.s, 0, 0, b);
+    RegionBounds(l.s->side_info, l.s->bands, 0, 0, b);
     EXPECT_EQ(b[0], 36);
 }
 
@@ -236,15 +236,15 @@ TEST(HuffmanMalformed, OutOfRangeSideInformationStaysInBounds) {
     for (int i = 0; i < 1000; ++i) noise.Put(static_cast<uint32_t>(rng()), 32);
     {
         Granule g = LongGranule(511, 15, 0, 4095);  // big_values far above 288
-        LoadMainData(*g.s, noise);
-        DecodeSpectrum(*g.s, 0, 0, 0);
-        EXPECT_EQ(g.s->DecodedLineCount[0], 576);
+        LoadMainData(g.s->main_data, noise);
+        DecodeSpectrum(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized);
+        EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 576);
         EXPECT_EQ(g.s->main_data.bit_pos, 4095);
     }
     for (int t : {4, 14}) {
         Granule g = LongGranule(50, t, 0, 0);  // no such table: zeros, no bits
-        LoadMainData(*g.s, noise);
-        DecodeSpectrum(*g.s, 0, 0, 0);
+        LoadMainData(g.s->main_data, noise);
+        DecodeSpectrum(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized);
         for (int i = 0; i < 576; ++i) ASSERT_EQ(g.q()[i], 0) << t;
         EXPECT_EQ(g.s->main_data.bit_pos, 0);
     }
@@ -253,8 +253,8 @@ TEST(HuffmanMalformed, OutOfRangeSideInformationStaysInBounds) {
         g.si().region0_count[0][0] = 15;
         g.si().region1_count[0][0] = 7;  // region 1 would end past band 21
         int32_t b[3];
-        RegionBounds(*g.s, 0, 0, b);
-        EXPECT_EQ(b[0], g.s->LongBandEnds[15] + 1);
+        RegionBounds(g.s->side_info, g.s->bands, 0, 0, b);
+        EXPECT_EQ(b[0], g.s->bands.LongBandEnds[15] + 1);
         EXPECT_EQ(b[1], 576);
         EXPECT_EQ(b[2], 576);
     }
@@ -264,7 +264,6 @@ TEST(HuffmanMalformed, OutOfRangeSideInformationStaysInBounds) {
 // random bits with random side information: every table (4 and 14 included),
 // linbits escapes, budgets that end early or late, data straddling the ring end.
 TEST(HuffmanDecode, LookupTablesAgreeWithTheBucketSearch) {
-    ASSERT_TRUE(HuffmanLookupComplete());
     std::mt19937 rng(11);
     auto base = NewState();
     auto fast = NewState();
@@ -286,13 +285,14 @@ TEST(HuffmanDecode, LookupTablesAgreeWithTheBucketSearch) {
         const int32_t part2 = static_cast<int32_t>(rng() % 100);
         *fast = *base;
         *search = *base;
-        const int32_t over_fast = DecodeSpectrum(*fast, 0, 0, part2);
-        const int32_t over_search = DecodeSpectrumBySearch(*search, 0, 0, part2);
+        const int32_t over_fast = DecodeSpectrum(fast->main_data, fast->side_info, fast->bands, 0, 0, part2, fast->quantized);
+        const int32_t over_search = DecodeSpectrumBySearch(search->main_data, search->side_info, search->bands, 0, 0, part2,
+                                                           search->quantized);
         ASSERT_EQ(over_fast, over_search) << "trial " << trial;
         ASSERT_EQ(fast->main_data.bit_pos, search->main_data.bit_pos) << "trial " << trial;
-        ASSERT_EQ(fast->DecodedLineCount[0], search->DecodedLineCount[0]) << "trial " << trial;
+        ASSERT_EQ(fast->quantized.DecodedLineCount[0], search->quantized.DecodedLineCount[0]) << "trial " << trial;
         for (int i = 0; i < 578; ++i)
-            ASSERT_EQ(fast->QuantizedValues[0][i], search->QuantizedValues[0][i]) << "trial " << trial << " line " << i;
+            ASSERT_EQ(fast->quantized.QuantizedValues[0][i], search->quantized.QuantizedValues[0][i]) << "trial " << trial << " line " << i;
     }
 }
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <random>
 
-#include "decoder/layer3/layer3.h"
+#include "decoder/layer3/imdct.h"
 #include "decoder/tables/transform_tables.h"
 #include "tests/support/state_builder.h"
 
@@ -28,37 +28,8 @@ void DirectImdct12Windowed(const float* in, double* out) {
     }
 }
 
-TEST(Imdct, LongTransformMatchesTheDefiningSum) {
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<float> u(-1000.0f, 1000.0f);
-    for (int trial = 0; trial < 200; ++trial) {
-        float in[18];
-        for (float& v : in) v = u(rng);
-        float fast[36];
-        double ref[36];
-        Imdct36(in, fast);
-        DirectImdct36(in, ref);
-        for (int i = 0; i < 36; ++i) ASSERT_NEAR(fast[i], ref[i], 2e-6 * 18 * 1000) << trial << " " << i;
-    }
-}
-
-TEST(Imdct, ShortTransformMatchesTheDefiningSumWithItsWindow) {
-    std::mt19937 rng(12);
-    std::uniform_real_distribution<float> u(-1000.0f, 1000.0f);
-    for (int trial = 0; trial < 200; ++trial) {
-        float in[6];
-        for (float& v : in) v = u(rng);
-        float fast[12];
-        double ref[12];
-        Imdct12(in, fast);
-        DirectImdct12Windowed(in, ref);
-        for (int i = 0; i < 12; ++i) ASSERT_NEAR(fast[i], ref[i], 2e-6 * 6 * 1000) << trial << " " << i;
-    }
-}
-
 TEST(ImdctWindows, RowsOfTheFourBlockTypes) {
-    auto s = NewState();
-    const float(*w)[36] = s->ImdctWindows;
+    const float(*w)[36] = kImdctWindows;
     for (int n = 0; n < 36; ++n) {
         EXPECT_NEAR(w[0][n], std::sin(kPi / 36 * (n + 0.5)), 1e-7);
         EXPECT_EQ(w[2][n], 0.0f);
@@ -71,37 +42,48 @@ TEST(ImdctWindows, RowsOfTheFourBlockTypes) {
     for (int n = 6; n < 12; ++n) EXPECT_NEAR(w[3][n], std::sin(kPi / 12 * (n - 6 + 0.5)), 5e-7);
 }
 
-TEST(InverseTransform, ImpulseThroughTheNormalWindow) {
-    for (int k : {0, 5, 17}) {
+// One subband of channel ch through the transform, at the state's kernel level.
+void Transform(StageState& s, int block_type, int sb, int ch) {
+    InverseTransformSubbands(*s.kernels, s.spectrum.SpectralSamples[ch], block_type, sb, sb + 1,
+                             s.transform.OverlapBuffer[ch], s.transform.SubbandSamples);
+}
+
+float& Overlap(StageState& s, int ch, int sb, int t) { return OverlapValue(s.transform.OverlapBuffer[ch], sb, t); }
+
+// Block type 0 with a zero overlap: w0[t] x[t] out, w0[18 + t] x[18 + t] kept,
+// x the 36-point IMDCT written as its defining sum.
+TEST(InverseTransform, NormalWindowMatchesTheDefiningSum) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(-1000.0f, 1000.0f);
+    for (int trial = 0; trial < 50; ++trial) {
         auto s = NewState();
-        s->SpectralSamples[0][18 * 4 + k] = 1.0f;
-        InverseTransformSubband(*s, 0, 4, 0);
+        float in[18];
+        for (int k = 0; k < 18; ++k) s->spectrum.SpectralSamples[0][18 * 4 + k] = in[k] = u(rng);
+        Transform(*s, 0, 4, 0);
         double x[36];
-        float in[18] = {};
-        in[k] = 1.0f;
         DirectImdct36(in, x);
         for (int t = 0; t < 18; ++t) {
-            EXPECT_NEAR(s->SubbandSamples[4][t], s->ImdctWindows[0][t] * x[t], 1e-5) << k << " " << t;
-            EXPECT_NEAR(OverlapAt(*s, 0, 4, t), s->ImdctWindows[0][18 + t] * x[18 + t], 1e-5);
+            EXPECT_NEAR(s->transform.SubbandSamples[4][t], kImdctWindows[0][t] * x[t], 2e-6 * 18 * 1000) << t;
+            EXPECT_NEAR(Overlap(*s, 0, 4, t), kImdctWindows[0][18 + t] * x[18 + t], 2e-6 * 18 * 1000) << t;
         }
     }
 }
 
 TEST(InverseTransform, OddSubbandsNegateOddSamplesButNotTheOverlap) {
     auto s = NewState();
-    for (int t = 0; t < 18; ++t) OverlapAt(*s, 1, 3, t) = static_cast<float>(t + 1);
-    s->SpectralSamples[1][18 * 3 + 2] = 1.0f;
-    InverseTransformSubband(*s, 0, 3, 1);
+    for (int t = 0; t < 18; ++t) Overlap(*s, 1, 3, t) = static_cast<float>(t + 1);
+    s->spectrum.SpectralSamples[1][18 * 3 + 2] = 1.0f;
+    Transform(*s, 0, 3, 1);
     float even[18], overlap_odd[18];
-    for (int t = 0; t < 18; ++t) overlap_odd[t] = OverlapAt(*s, 1, 3, t);
+    for (int t = 0; t < 18; ++t) overlap_odd[t] = Overlap(*s, 1, 3, t);
     auto e = NewState();
-    for (int t = 0; t < 18; ++t) OverlapAt(*e, 1, 2, t) = static_cast<float>(t + 1);
-    e->SpectralSamples[1][18 * 2 + 2] = 1.0f;
-    InverseTransformSubband(*e, 0, 2, 1);
-    for (int t = 0; t < 18; ++t) even[t] = e->SubbandSamples[2][t];
+    for (int t = 0; t < 18; ++t) Overlap(*e, 1, 2, t) = static_cast<float>(t + 1);
+    e->spectrum.SpectralSamples[1][18 * 2 + 2] = 1.0f;
+    Transform(*e, 0, 2, 1);
+    for (int t = 0; t < 18; ++t) even[t] = e->transform.SubbandSamples[2][t];
     for (int t = 0; t < 18; ++t) {
-        EXPECT_EQ(s->SubbandSamples[3][t], t % 2 ? -even[t] : even[t]) << t;
-        EXPECT_EQ(overlap_odd[t], OverlapAt(*e, 1, 2, t)) << t;
+        EXPECT_EQ(s->transform.SubbandSamples[3][t], t % 2 ? -even[t] : even[t]) << t;
+        EXPECT_EQ(overlap_odd[t], Overlap(*e, 1, 2, t)) << t;
     }
 }
 
@@ -109,90 +91,88 @@ TEST(InverseTransform, ShortBlocksStartWithTheOverlapAndLeaveSixZeros) {
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     auto s = NewState();
-    for (int t = 0; t < 18; ++t) OverlapAt(*s, 0, 7, t) = u(rng);
-    for (int k = 0; k < 18; ++k) s->SpectralSamples[0][18 * 7 + k] = u(rng);
+    for (int t = 0; t < 18; ++t) Overlap(*s, 0, 7, t) = u(rng);
+    for (int k = 0; k < 18; ++k) s->spectrum.SpectralSamples[0][18 * 7 + k] = u(rng);
     float ov[18];
-    for (int t = 0; t < 18; ++t) ov[t] = OverlapAt(*s, 0, 7, t);
-    InverseTransformSubband(*s, 2, 7, 0);
-    for (int t = 0; t < 6; ++t) EXPECT_EQ(s->SubbandSamples[7][t], t % 2 ? -ov[t] : ov[t]);
-    for (int t = 12; t < 18; ++t) EXPECT_EQ(OverlapAt(*s, 0, 7, t), 0.0f);
+    for (int t = 0; t < 18; ++t) ov[t] = Overlap(*s, 0, 7, t);
+    Transform(*s, 2, 7, 0);
+    for (int t = 0; t < 6; ++t) EXPECT_EQ(s->transform.SubbandSamples[7][t], t % 2 ? -ov[t] : ov[t]);
+    for (int t = 12; t < 18; ++t) EXPECT_EQ(Overlap(*s, 0, 7, t), 0.0f);
     // The three windows overlap-add: window 0's block starts at 6, window 1's at 12, window 2's at 18.
     double y[3][12];
-    for (int w = 0; w < 3; ++w) DirectImdct12Windowed(&s->SpectralSamples[0][18 * 7 + 6 * w], y[w]);
+    for (int w = 0; w < 3; ++w) DirectImdct12Windowed(&s->spectrum.SpectralSamples[0][18 * 7 + 6 * w], y[w]);
     for (int t = 6; t < 12; ++t) {
         const double expect = ov[t] + y[0][t - 6];
-        EXPECT_NEAR(s->SubbandSamples[7][t], t % 2 ? -expect : expect, 1e-5);
+        EXPECT_NEAR(s->transform.SubbandSamples[7][t], t % 2 ? -expect : expect, 1e-5);
     }
-    EXPECT_NEAR(OverlapAt(*s, 0, 7, 0), y[1][6] + y[2][0], 1e-5);
+    EXPECT_NEAR(Overlap(*s, 0, 7, 0), y[1][6] + y[2][0], 1e-5);
 }
 
 TEST(InverseTransform, ZeroLinesPassTheOverlapThrough) {
     auto s = NewState();
     auto t = NewState();
-    for (int k = 0; k < 18; ++k) OverlapAt(*s, 0, 9, k) = OverlapAt(*t, 0, 9, k) = 0.25f * k;
-    InverseTransformSubband(*s, 0, 9, 0);
-    PassOverlapThrough(*t, 9, 0);
+    for (int k = 0; k < 18; ++k) Overlap(*s, 0, 9, k) = Overlap(*t, 0, 9, k) = 0.25f * k;
+    Transform(*s, 0, 9, 0);
+    PassOverlapThrough(t->transform.OverlapBuffer[0], 9, t->transform.SubbandSamples);
     for (int k = 0; k < 18; ++k) {
-        EXPECT_EQ(s->SubbandSamples[9][k], t->SubbandSamples[9][k]);
-        EXPECT_EQ(t->SubbandSamples[9][k], k % 2 ? -0.25f * k : 0.25f * k);
-        EXPECT_EQ(OverlapAt(*t, 0, 9, k), 0.0f);
-        EXPECT_EQ(OverlapAt(*s, 0, 9, k), 0.0f);
+        EXPECT_EQ(s->transform.SubbandSamples[9][k], t->transform.SubbandSamples[9][k]);
+        EXPECT_EQ(t->transform.SubbandSamples[9][k], k % 2 ? -0.25f * k : 0.25f * k);
+        EXPECT_EQ(Overlap(*t, 0, 9, k), 0.0f);
+        EXPECT_EQ(Overlap(*s, 0, 9, k), 0.0f);
     }
 }
 
-// The batched transform (eight subbands per vector at every instruction-set
-// level) against one InverseTransformSubband call per subband, bit for bit:
-// every block type, batches starting at 0 and 2 (mixed blocks), partial last
-// batches, and an overlap carried over several granules.
-TEST(InverseTransform, BatchesEqualTheSubbandBySubbandTransform) {
+// Every kernel level (one to eight subbands per vector) against the plain level
+// one subband at a time, bit for bit: every block type, runs starting at 0 and 2
+// (mixed blocks), partial last vectors, an overlap carried over granules.
+TEST(InverseTransform, EveryLevelEqualsThePlainLevel) {
     std::mt19937 rng(9);
     std::uniform_real_distribution<float> u(-3000.0f, 3000.0f);
-    for (int32_t level = kKernelsSse2; level <= CpuKernelLevel(); ++level) {
+    for (int32_t level = 1; level <= CpuKernelLevel(); ++level) {
         auto batched = NewState();
         auto single = NewState();
-        ASSERT_EQ(SelectKernels(level), level);
+        batched->kernels = &KernelsAt(level);
         for (int granule = 0; granule < 40; ++granule) {
             const int block_type = static_cast<int>(rng() % 4);
             const int first = rng() % 3 == 0 ? 2 : 0;
             const int end = first + 1 + static_cast<int>(rng() % (32 - first));
-            for (int i = 0; i < 576; ++i) batched->SpectralSamples[1][i] = single->SpectralSamples[1][i] = u(rng);
+            for (int i = 0; i < 576; ++i)
+                batched->spectrum.SpectralSamples[1][i] = single->spectrum.SpectralSamples[1][i] = u(rng);
             // Rows outside first .. end - 1 must keep what they hold.
             for (int sb = 0; sb < 32; ++sb)
-                for (int t = 0; t < 18; ++t) batched->SubbandSamples[sb][t] = single->SubbandSamples[sb][t] = u(rng);
-            InverseTransformSubbands(*batched, block_type, first, end, 1);
-            for (int sb = first; sb < end; ++sb) InverseTransformSubband(*single, block_type, sb, 1);
+                for (int t = 0; t < 18; ++t)
+                    batched->transform.SubbandSamples[sb][t] = single->transform.SubbandSamples[sb][t] = u(rng);
+            InverseTransformSubbands(*batched->kernels, batched->spectrum.SpectralSamples[1], block_type, first, end,
+                                     batched->transform.OverlapBuffer[1], batched->transform.SubbandSamples);
+            for (int sb = first; sb < end; ++sb) Transform(*single, block_type, sb, 1);
             for (int sb = 0; sb < 32; ++sb) {
                 for (int t = 0; t < 18; ++t) {
-                    ASSERT_EQ(batched->SubbandSamples[sb][t], single->SubbandSamples[sb][t])
+                    ASSERT_EQ(batched->transform.SubbandSamples[sb][t], single->transform.SubbandSamples[sb][t])
                         << "level " << level << " granule " << granule << " subband " << sb << " sample " << t;
+                    ASSERT_EQ(Overlap(*batched, 1, sb, t), Overlap(*single, 1, sb, t));
+                    ASSERT_EQ(Overlap(*batched, 0, sb, t), 0.0f) << "the other channel is not touched";
                 }
             }
-            for (int sb = 0; sb < 32; ++sb)
-                for (int t = 0; t < 18; ++t) ASSERT_EQ(OverlapAt(*batched, 1, sb, t), OverlapAt(*single, 1, sb, t));
-            // Nothing of the other channel is touched.
-            for (int sb = 0; sb < 32; ++sb)
-                for (int t = 0; t < 18; ++t) ASSERT_EQ(OverlapAt(*batched, 0, sb, t), 0.0f);
         }
     }
-    SelectKernels(CpuKernelLevel());
 }
 
 TEST(AliasReduce, ButterfliesAcrossEveryBoundary) {
     auto s = NewState();
-    s->SpectralSamples[0][17] = 1.0f;  // boundary 1, i = 0: lo
-    s->SpectralSamples[0][18] = 2.0f;  // hi
-    s->SpectralSamples[0][18 * 31 + 7] = 3.0f;  // boundary 31, i = 7: hi only
-    AliasReduce(*s, 0);
-    EXPECT_FLOAT_EQ(s->SpectralSamples[0][17], 1.0f * kAliasCs[0] - 2.0f * kAliasCa[0]);
-    EXPECT_FLOAT_EQ(s->SpectralSamples[0][18], 2.0f * kAliasCs[0] + 1.0f * kAliasCa[0]);
-    EXPECT_FLOAT_EQ(s->SpectralSamples[0][18 * 31 + 7], 3.0f * kAliasCs[7]);
-    EXPECT_FLOAT_EQ(s->SpectralSamples[0][18 * 31 - 8], -3.0f * kAliasCa[7]);
+    s->spectrum.SpectralSamples[0][17] = 1.0f;  // boundary 1, i = 0: lo
+    s->spectrum.SpectralSamples[0][18] = 2.0f;  // hi
+    s->spectrum.SpectralSamples[0][18 * 31 + 7] = 3.0f;  // boundary 31, i = 7: hi only
+    AliasReduce(s->spectrum.SpectralSamples[0], 31);
+    EXPECT_FLOAT_EQ(s->spectrum.SpectralSamples[0][17], 1.0f * kAliasCs[0] - 2.0f * kAliasCa[0]);
+    EXPECT_FLOAT_EQ(s->spectrum.SpectralSamples[0][18], 2.0f * kAliasCs[0] + 1.0f * kAliasCa[0]);
+    EXPECT_FLOAT_EQ(s->spectrum.SpectralSamples[0][18 * 31 + 7], 3.0f * kAliasCs[7]);
+    EXPECT_FLOAT_EQ(s->spectrum.SpectralSamples[0][18 * 31 - 8], -3.0f * kAliasCa[7]);
     // Limited to the first boundary (mixed blocks), nothing above line 25 moves.
     auto m = NewState();
-    m->SpectralSamples[0][36] = 1.0f;
-    AliasReduceBoundaries(*m, 0, 1);
-    EXPECT_EQ(m->SpectralSamples[0][35], 0.0f);
-    EXPECT_EQ(m->SpectralSamples[0][36], 1.0f);
+    m->spectrum.SpectralSamples[0][36] = 1.0f;
+    AliasReduce(m->spectrum.SpectralSamples[0], 1);
+    EXPECT_EQ(m->spectrum.SpectralSamples[0][35], 0.0f);
+    EXPECT_EQ(m->spectrum.SpectralSamples[0][36], 1.0f);
 }
 
 }  // namespace

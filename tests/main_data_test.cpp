@@ -3,15 +3,20 @@
 
 #include <memory>
 
-#include "decoder/layer3/layer3.h"
-#include "decoder/stream/stream.h"
+#include "decoder/layer3/main_data.h"
 #include "tests/support/stream_builder.h"
 
 namespace quv3::test {
 namespace {
 
+// The file the main data comes from and the ring it goes to.
+struct Reservoir {
+    Stream in;
+    MainDataBuffer main_data{};
+};
+
 TEST(MainDataBuffer, ZeroWidthReadChangesNothing) {
-    auto s = std::make_unique<DecoderState>();
+    auto s = std::make_unique<Reservoir>();
     s->main_data.bytes[0] = 0xFF;
     s->main_data.bit_pos = 5;
     EXPECT_EQ(ReadMainDataBits(s->main_data, 0), 0u);
@@ -19,16 +24,16 @@ TEST(MainDataBuffer, ZeroWidthReadChangesNothing) {
 }
 
 TEST(MainDataBuffer, ReadAcrossTheRingEndWraps) {
-    auto s = std::make_unique<DecoderState>();
+    auto s = std::make_unique<Reservoir>();
     // Appending fills the mirror of the first bytes past the end.
     Bytes data(kRingBytes, 0);
     data[4095] = 0xA5;
     data[0] = 0x3C;
     TempFile f(data);
-    OpenInput(*s, f.path.c_str());
-    AppendMainData(*s, 2048);
-    AppendMainData(*s, 2048);
-    CloseInput(*s);
+    OpenInput(s->in, f.path.c_str());
+    AppendMainData(s->in, s->main_data, 2048);
+    AppendMainData(s->in, s->main_data, 2048);
+    CloseInput(s->in);
     EXPECT_EQ(s->main_data.fill, 0);
     s->main_data.bit_pos = 32760;
     EXPECT_EQ(ReadMainDataBits(s->main_data, 12), 0xA53u);
@@ -36,14 +41,14 @@ TEST(MainDataBuffer, ReadAcrossTheRingEndWraps) {
 }
 
 TEST(MainDataBuffer, ShortAppendKeepsOldBytesAndAdvances) {
-    auto s = std::make_unique<DecoderState>();
+    auto s = std::make_unique<Reservoir>();
     s->main_data.fill = 4090;
     for (int i = 0; i < 10; ++i) s->main_data.bytes[(4090 + i) % 4096] = 0x11;
     s->main_data.bytes[4096] = s->main_data.bytes[0];
     TempFile f({0xAA, 0xBB, 0xCC});
-    OpenInput(*s, f.path.c_str());
-    AppendMainData(*s, 10);  // the file delivers 3 of 10 bytes
-    CloseInput(*s);
+    OpenInput(s->in, f.path.c_str());
+    AppendMainData(s->in, s->main_data, 10);  // the file delivers 3 of 10 bytes
+    CloseInput(s->in);
     EXPECT_EQ(s->main_data.fill, 4);
     EXPECT_EQ(s->main_data.bytes[4090], 0xAA);
     EXPECT_EQ(s->main_data.bytes[4092], 0xCC);
@@ -60,15 +65,15 @@ TEST(MainDataBuffer, StraddlingDataReadsAlikeForAnyAppendSizes) {
     TempFile f(data);
     std::vector<uint32_t> reference;
     for (int split : {1, 7, 100, 1441, 2048}) {
-        auto s = std::make_unique<DecoderState>();
-        OpenInput(*s, f.path.c_str());
+        auto s = std::make_unique<Reservoir>();
+        OpenInput(s->in, f.path.c_str());
         int32_t total = 0;
         while (total < 6000) {
             const int32_t n = std::min<int32_t>(split, 6000 - total);
-            AppendMainData(*s, n);
+            AppendMainData(s->in, s->main_data, n);
             total += n;
         }
-        CloseInput(*s);
+        CloseInput(s->in);
         // Read 2000 bytes' worth of 13-bit fields starting at file byte 3000 = ring index 3000.
         s->main_data.bit_pos = 3000 * 8;
         std::vector<uint32_t> got;

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "decoder/api/quv3.h"
-#include "decoder/layer3/layer3.h"
 #include "decoder/stream/stream.h"
 #include "tests/support/pcm_compare.h"
+#include "tests/support/state_builder.h"
 #include "tests/support/stream_builder.h"
 
 namespace quv3::test {
@@ -49,18 +49,15 @@ struct Frames {
 };
 
 Frames FramesOf(const std::string& path) {
-    auto s = std::make_unique<DecoderState>();
-    PrepareTables(*s);
+    auto s = OpenLocal(path);
     Frames f;
-    if (OpenStream(*s, path.c_str()) != 0) return f;
+    if (s->open_result != 0) return f;
     const Bytes file = ReadFileBytes(path);
     int16_t pcm[2304];
     do {
-        f.at.push_back(PendingFramePosition(*s));
-        f.findable.push_back(MatchesSyncPattern(*s, &file[static_cast<size_t>(f.at.back())]));
-        DecodeFrame(*s, pcm);
-    } while (ReadNextHeader(*s) == 0);
-    CloseInput(*s);
+        f.at.push_back(PendingFramePosition(s->in));
+        f.findable.push_back(MatchesSyncPattern(s->in, &file[static_cast<size_t>(f.at.back())]));
+    } while (s->Next(pcm) == 0);
     return f;
 }
 
@@ -194,11 +191,11 @@ TEST(PreRoll, SeekIntoAFileOver2GiB) {
     }
     std::fclose(f);
 
-    auto s = std::make_unique<DecoderState>();
-    PrepareTables(*s);
-    ASSERT_EQ(OpenStream(*s, path.c_str()), 0);
+    auto s = std::make_unique<Stream>();
+    StreamDescription d{};
+    ASSERT_EQ(OpenStream(*s, path.c_str(), d), 0);
     EXPECT_EQ(s->stream_length, size);
-    EXPECT_EQ(s->stream_info.total_samples, 0x7FFFFFFF) << "13.5 hours and more: capped";
+    EXPECT_EQ(d.total_samples, 0x7FFFFFFF) << "13.5 hours and more: capped";
     EXPECT_EQ(SeekFraction(*s, 0.999f), 0);
     EXPECT_EQ(PendingFramePosition(*s), late);
     CloseInput(*s);

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "decoder/layer3/layer3.h"
+#include "decoder/layer3/side_info.h"
 #include "decoder/stream/stream.h"
 #include "tests/support/stream_builder.h"
 
@@ -57,13 +57,13 @@ struct Parsed {
 Parsed Parse(const HeaderSpec& h, const SideInfo& written, SideInfo start = StaleSideInfo()) {
     Bytes frame = BuildFrame(h, written, {});
     TempFile f(frame);
-    auto s = std::make_unique<DecoderState>();
+    auto s = std::make_unique<Stream>();
     OpenInput(*s, f.path.c_str());
     EXPECT_EQ(ReadHeaderAndCrc(*s), 0);
-    s->side_info = start;
-    ReadSideInfo(*s);
+    SideInfo si = start;
+    ReadSideInfo(*s, si);
     CloseInput(*s);
-    return {s->side_info, s->header_reader.bit_pos};
+    return {si, s->header_reader.bit_pos};
 }
 
 TEST(SideInfo, ConsumesExactlyTheBytesOfEachLayout) {

@@ -18,7 +18,7 @@ Bytes Noise(size_t n) {
 
 struct Input {
     TempFile file;
-    std::unique_ptr<DecoderState> s = std::make_unique<DecoderState>();
+    std::unique_ptr<Stream> s = std::make_unique<Stream>();
     explicit Input(const Bytes& content) : file(content) { EXPECT_EQ(OpenInput(*s, file.path.c_str()), 0); }
     ~Input() { CloseInput(*s); }
     Bytes Read(int32_t n, int32_t* got = nullptr) {
@@ -101,7 +101,7 @@ TEST(StreamInput, TheEndDeliversWhatIsThereAndNothingAfter) {
 TEST(StreamInput, ReopeningForgetsTheEarlierFile) {
     const Bytes first = Noise(4000), second = Bytes(4000, 0x5A);
     TempFile a(first), b(second);
-    auto s = std::make_unique<DecoderState>();
+    auto s = std::make_unique<Stream>();
     ASSERT_EQ(OpenInput(*s, a.path.c_str()), 0);
     Bytes got(100);
     ReadInput(*s, got.data(), 100);

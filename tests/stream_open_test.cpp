@@ -61,12 +61,13 @@ TEST(StreamOpen, RiffDataChunkAt36StartsTheFramesAt44WithoutXingSearch) {
     Append(file, XingFrame(h, 1001, 418000));
     Append(file, Frames(h, 3));
     TempFile f(file);
-    auto s = std::make_unique<DecoderState>();
-    ASSERT_EQ(OpenStream(*s, f.path.c_str()), 0);
+    auto s = std::make_unique<Stream>();
+    StreamDescription d{};
+    ASSERT_EQ(OpenStream(*s, f.path.c_str(), d), 0);
     EXPECT_EQ(s->data_start, 44);
-    EXPECT_EQ(s->stream_length, static_cast<int32_t>(file.size()) - 44);
-    EXPECT_EQ(s->stream_info.vbr, 0);
-    EXPECT_EQ(s->stream_info.bitrate, 128);
+    EXPECT_EQ(s->stream_length, static_cast<int64_t>(file.size()) - 44);
+    EXPECT_EQ(d.vbr, 0);
+    EXPECT_EQ(d.bitrate, 128);
     EXPECT_EQ(TellInput(*s), 44 + 4);
     CloseInput(*s);
 }

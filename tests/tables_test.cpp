@@ -7,6 +7,7 @@
 
 #include "decoder/tables/band_tables.h"
 #include "decoder/tables/huffman_tables.h"
+#include "tests/support/huffman_code_lists.h"
 #include "decoder/tables/quant_tables.h"
 #include "decoder/tables/reorder_table.h"
 #include "decoder/tables/stream_tables.h"
@@ -15,6 +16,13 @@
 
 namespace quv3 {
 namespace {
+
+using test::CodeLength;
+using test::CodeTable;
+using test::CodeX;
+using test::CodeY;
+using test::kBucketIndex;
+using test::kCodeTables;
 
 uint32_t Codeword(uint32_t e) { return e & ~0x1FFFu; }
 

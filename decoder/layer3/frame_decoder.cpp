@@ -1,144 +1,111 @@
+#include "decoder/layer3/frame_decoder.h"
+
 #include <cstring>
 
-#include "decoder/layer3/layer3.h"
-#include "decoder/stream/stream.h"
-#include "decoder/tables/band_tables.h"
-#include "decoder/tables/reorder_table.h"
+#include "decoder/layer3/band_layout.h"
+#include "decoder/layer3/stereo.h"
 
 namespace quv3 {
-
-// What InitQuv and ResetQuv clear; nothing else is reset between streams.
-void ClearDecoderMemories(DecoderState& s) {
-    std::memset(s.OverlapBuffer, 0, sizeof s.OverlapBuffer);
-    std::memset(s.SubbandSamples, 0, sizeof s.SubbandSamples);
-    std::memset(s.SynthesisHistory, 0, sizeof s.SynthesisHistory);
-    std::memset(s.SynthesisRing, 0, sizeof s.SynthesisRing);
-    s.call_count = 0;
-    s.channel_count = 0;
-    s.main_data.fill = 0;
-    s.main_data.bit_pos = 0;
-}
-
-int32_t CpuKernelLevel() {
-#if QUV3_X86_VECTOR
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f")) return kKernelsAvx512;
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return kKernelsAvx2;
-#endif
-    return kKernelsSse2;
-}
-
-int32_t SelectKernels(int32_t level) {
-    const int32_t most = CpuKernelLevel();
-    if (level > most) level = most;
-    if (level < kKernelsSse2) level = kKernelsSse2;
-    SelectDequantizeKernel(level);
-    SelectStereoKernel(level);
-    SelectTransformKernel(level);
-    SelectSynthesisKernels(level);
-    return level;
-}
-
-// Once per process, on the first InitQuv, even when that call then fails; also
-// picks the vector kernels for this processor.
-void PrepareTables(DecoderState& s) {
-    if (s.tables_pending != 1) return;
-    ScaleSynthesisWindow(s);
-    PrepareImdctWindows(s);
-    PrepareHuffmanLookup();
-    SelectKernels(CpuKernelLevel());
-    s.tables_pending = 0;
-}
-
-void SelectBandTables(DecoderState& s) {
-    const int row = (s.header.ID & 1) * 3 + (s.header.sampling_frequency % 3);
-    s.LongBandEnds = kLongBandEndsTable[row].data();
-    s.ShortBandEnds = kShortBandEndsTable[row].data();
-    s.ShortReorder = kShortReorderTable[row].data();
-}
-
 namespace {
 
-void DecodeGranule(DecoderState& s, int gr, int16_t* pcm) {
-    const SideInfo& si = s.side_info;
-    const int channels = s.channel_count;
+// At the start of a stream the reservoir cannot hold what the first frames
+// refer back to: a frame whose main data begins before the bytes appended so
+// far, among the frames within the first 960 bytes of the stream (as frame
+// length x calls counts them), only feeds the reservoir.
+constexpr int64_t kStreamStartBytes = 960;
+
+void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& bands, FrameDecoder& d, int gr,
+                   int16_t* pcm) {
+    const SideInfo& si = d.side_info;
+    const int channels = d.channel_count;
     for (int ch = 0; ch < channels; ++ch) {
-        const int32_t part2 = ReadScaleFactors(s, gr, ch);
-        const int32_t over = DecodeSpectrum(s, gr, ch, part2);
-        ++s.spectra_decoded;
-        if (over > 0) ++s.spectra_over_budget;
+        const int32_t part2 = ReadScaleFactors(d.main_data, d.side_info, h, gr, ch, d.scale_factors);
+        DecodeSpectrum(d.main_data, si, bands, gr, ch, part2, d.quantized);
     }
-    if (s.header.mode == 1 && s.header.mode_extension != 0 && channels == 2) {
-        JointStereoGranule(s, gr);
-    } else {
-        for (int ch = 0; ch < channels; ++ch) DequantizeChannel(s, gr, ch);
-    }
+    // Joint stereo: both channels in channel 0's block layout, then the stereo
+    // pass on the dequantized spectra.
+    const bool joint = h.mode == 1 && h.mode_extension != 0 && channels == 2;
     for (int ch = 0; ch < channels; ++ch) {
-        // Short blocks get none; a mixed block only the boundary between its two
-        // long subbands, as in the ISO reference decoder.
-        if (!(si.window_switching_flag[gr][ch] && si.block_type[gr][ch] == 2)) {
-            AliasReduce(s, ch);
+        DequantizeChannel(k, d.quantized, si, d.scale_factors, bands, gr, ch, BlockKindOf(si, gr, joint ? 0 : ch),
+                          d.spectrum);
+    }
+    if (joint) JointStereoGranule(k, d.quantized, si, d.scale_factors, bands, h, gr, d.spectrum);
+
+    for (int ch = 0; ch < channels; ++ch) {
+        float* lines = d.spectrum.SpectralSamples[ch];
+        int32_t& active = d.spectrum.ActiveSubbandCount[ch];
+        const BlockKind kind = BlockKindOf(si, gr, ch);
+        // Short blocks get no alias reduction; a mixed block only the boundary
+        // between its two long subbands, as in the ISO reference decoder.
+        if (kind == BlockKind::kLong) {
+            AliasReduce(lines, 31);
             // The butterflies carry the last active subband's top lines into the
             // next subband, which must then be transformed too.
-            if (s.ActiveSubbandCount[ch] < 32) ++s.ActiveSubbandCount[ch];
-        } else if (si.mixed_block_flag[gr][ch]) {
-            AliasReduceBoundaries(s, ch, 1);
+            if (active < 32) ++active;
+        } else if (kind == BlockKind::kMixed) {
+            AliasReduce(lines, 1);
         }
-    }
-    for (int ch = 0; ch < channels; ++ch) {
-        const int wsf = si.window_switching_flag[gr][ch];
-        const int bt = si.block_type[gr][ch];
-        const int mixed = si.mixed_block_flag[gr][ch];
         // With mixed_block_flag set the two lowest subbands use the normal window
         // whatever the block type, as the ISO reference decoder does; the others
         // use the granule's own block type.
-        const int lower = !wsf || mixed ? 0 : bt;
+        const int wsf = si.window_switching_flag[gr][ch];
+        const int bt = si.block_type[gr][ch];
+        const int lower = !wsf || si.mixed_block_flag[gr][ch] ? 0 : bt;
         const int upper = !wsf ? 0 : bt;
-        const int active = s.ActiveSubbandCount[ch];
-        // Subbands 0 and 1 always; the others up to the active count.
+        ChannelOverlap overlap = d.transform.OverlapBuffer[ch];
+        float(*subbands)[18] = d.transform.SubbandSamples;
+        // Subbands 0 and 1 always; the others up to the active count; above it
+        // the lines are zero and the overlap passes through alone.
+        const int transformed = active > 2 ? active : 2;
         if (lower == upper) {
-            InverseTransformSubbands(s, lower, 0, active > 2 ? active : 2, ch);
+            InverseTransformSubbands(k, lines, lower, 0, transformed, overlap, subbands);
         } else {
-            InverseTransformSubbands(s, lower, 0, 2, ch);
-            InverseTransformSubbands(s, upper, 2, active, ch);
+            InverseTransformSubbands(k, lines, lower, 0, 2, overlap, subbands);
+            InverseTransformSubbands(k, lines, upper, 2, active, overlap, subbands);
         }
-        for (int sb = active > 2 ? active : 2; sb < 32; ++sb) PassOverlapThrough(s, sb, ch);
-        SynthesizeGranule(s, ch);
+        for (int sb = transformed; sb < 32; ++sb) PassOverlapThrough(overlap, sb, subbands);
+        SynthesizeGranule(k, subbands, d.synthesis, ch, channels);
     }
     if (channels == 2) {
-        std::memcpy(pcm + gr * 1152, s.StereoPcmBuffer, sizeof s.StereoPcmBuffer);
+        std::memcpy(pcm + gr * 1152, d.synthesis.StereoPcmBuffer, sizeof d.synthesis.StereoPcmBuffer);
     } else {
-        std::memcpy(pcm + gr * 576, s.MonoPcmBuffer, sizeof s.MonoPcmBuffer);
+        std::memcpy(pcm + gr * 576, d.synthesis.MonoPcmBuffer, sizeof d.synthesis.MonoPcmBuffer);
     }
 }
 
 }  // namespace
 
-// Decodes the frame whose header was read last. A header that cannot be sized
-// (bitrate index 15, reserved rate or layer, free format of unknown length)
-// reads nothing and writes nothing: the next header read resynchronises.
-int32_t DecodeFrame(DecoderState& s, int16_t* pcm) {
-    const FrameHeader& h = s.header;
-    if (!HeaderIsDecodable(h, s.free_format_bytes)) return 0;
-    s.channel_count = h.mode == 3 ? 1 : 2;
-    ReadSideInfo(s);
-    const int32_t frame_bytes = FrameBytes(h, s.free_format_bytes);
-    const int32_t main_bytes = MainDataBytes(h, s.free_format_bytes);
-    MainDataBuffer& m = s.main_data;
-    const int32_t begin = s.side_info.main_data_begin;
+void ClearDecoderMemories(FrameDecoder& d) {
+    std::memset(d.transform.OverlapBuffer, 0, sizeof d.transform.OverlapBuffer);
+    std::memset(d.transform.SubbandSamples, 0, sizeof d.transform.SubbandSamples);
+    for (SynthesisRing& r : d.synthesis.ring) std::memset(r.columns, 0, sizeof r.columns);
+    d.call_count = 0;
+    d.channel_count = 0;
+    d.main_data.fill = 0;
+    d.main_data.bit_pos = 0;
+}
 
-    // At the start of a stream the reservoir cannot hold what the first frames
-    // refer back to: such a frame only feeds the reservoir.
-    if (begin > m.fill && static_cast<int64_t>(frame_bytes) * s.call_count < 960) {
-        AppendMainData(s, main_bytes);
-        return 0;
+// A header that cannot be sized (bitrate index 15, reserved rate or layer, free
+// format of unknown length) reads nothing and writes nothing: the next header
+// read resynchronises.
+void DecodeFrame(const Kernels& k, Stream& in, FrameDecoder& d, int16_t* pcm) {
+    const FrameHeader& h = in.header;
+    if (!HeaderIsDecodable(h, in.free_format_bytes)) return;
+    d.channel_count = h.mode == 3 ? 1 : 2;
+    ReadSideInfo(in, d.side_info);
+    const int32_t frame_bytes = FrameBytes(h, in.free_format_bytes);
+    const int32_t main_bytes = MainDataBytes(h, in.free_format_bytes);
+    MainDataBuffer& m = d.main_data;
+    const int32_t begin = d.side_info.main_data_begin;
+    if (begin > m.fill && static_cast<int64_t>(frame_bytes) * d.call_count < kStreamStartBytes) {
+        AppendMainData(in, m, main_bytes);
+        return;
     }
     m.bit_pos = ((m.fill - begin) & (kRingBytes - 1)) * 8;
-    AppendMainData(s, main_bytes);
-    SelectBandTables(s);
+    AppendMainData(in, m, main_bytes);
+    const BandLayout bands = SelectBandLayout(h);
     const int granules = h.ID == 1 ? 2 : 1;
-    for (int gr = 0; gr < granules; ++gr) DecodeGranule(s, gr, pcm);
-    return 0;
+    for (int gr = 0; gr < granules; ++gr) DecodeGranule(k, h, bands, d, gr, pcm);
 }
 
 }  // namespace quv3

@@ -1,17 +1,13 @@
 #include <cstring>
 
-#include "decoder/layer3/layer3.h"
-#include "decoder/stream/stream.h"
+#include "decoder/layer3/main_data.h"
 
 namespace quv3 {
 
-// The ring index advances by n even when the file ends first: bytes not
-// delivered keep their old content.
-void AppendMainData(DecoderState& s, int32_t n) {
-    MainDataBuffer& m = s.main_data;
+void AppendMainData(Stream& in, MainDataBuffer& m, int32_t n) {
     if (n > kSpillBytes) n = kSpillBytes;  // never for a valid header (at most 1441 bytes)
     if (n <= 0) return;
-    const int32_t got = ReadInput(s, m.bytes.data() + m.fill, n);
+    const int32_t got = ReadInput(in, m.bytes.data() + m.fill, n);
     const int32_t end = m.fill + got;
     if (end > kRingBytes) std::memcpy(m.bytes.data(), m.bytes.data() + kRingBytes, end - kRingBytes);
     m.fill = (m.fill + n) & (kRingBytes - 1);

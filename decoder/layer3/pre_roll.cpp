@@ -1,5 +1,4 @@
-#include "decoder/layer3/layer3.h"
-#include "decoder/stream/stream.h"
+#include "decoder/layer3/frame_decoder.h"
 
 namespace quv3 {
 namespace {
@@ -38,60 +37,60 @@ constexpr int64_t kWalkWindow = 12288;
 // Where no frame ends where the walk stands (a damaged header in between), the
 // main data missing before it reads as zeros: frames that reach back to it may
 // hold noise, as they do in a straight decode. status is not touched.
-void PreRoll(DecoderState& s, int16_t* scratch) {
-    const int64_t landing = PendingFramePosition(s);
-    const int32_t reach = LongestReachBack(s.header);
-    const int32_t decode = FramesToDecode(s.header);
+void PreRoll(const Kernels& k, Stream& in, FrameDecoder& d, int16_t* scratch) {
+    const int64_t landing = PendingFramePosition(in);
+    const int32_t reach = LongestReachBack(in.header);
+    const int32_t decode = FramesToDecode(in.header);
 
-    PrefetchInput(s, landing - kWalkWindow > s.data_start ? landing - kWalkWindow : s.data_start);
+    PrefetchInput(in, landing - kWalkWindow > in.data_start ? landing - kWalkWindow : in.data_start);
     int32_t frames = 0;  // found before the landing frame
     int32_t older_bytes = 0;  // main data of those before the ones to decode
     int64_t earliest = landing;
-    bool at_start = landing == s.data_start;
+    bool at_start = landing == in.data_start;
     while (!at_start && frames < kMostFramesBack && (frames < decode || older_bytes < reach)) {
-        const int64_t before = PreviousFramePosition(s, earliest);
+        const int64_t before = PreviousFramePosition(in, earliest);
         if (before < 0) break;
         earliest = before;
-        at_start = before == s.data_start;
+        at_start = before == in.data_start;
         if (++frames > decode) {
             uint8_t b[4];
             FrameHeader h{};
-            SeekInputTo(s, before);
-            ReadInput(s, b, 4);
+            SeekInputTo(in, before);
+            ReadInput(in, b, 4);
             ParseFrameHeader(b, h);
-            older_bytes += MainDataBytes(h, s.free_format_bytes);
+            older_bytes += MainDataBytes(h, in.free_format_bytes);
         }
     }
 
     if (at_start) {
-        ClearDecoderMemories(s);
-        SeekInputTo(s, s.data_start);
-        ReadHeaderAndCrc(s);
+        ClearDecoderMemories(d);
+        SeekInputTo(in, in.data_start);
+        ReadHeaderAndCrc(in);
         for (int32_t i = 0; i < frames; ++i) {
-            DecodeFrame(s, scratch);
-            ReadNextHeader(s);
-            ++s.call_count;
+            DecodeFrame(k, in, d, scratch);
+            ReadNextHeader(in);
+            ++d.call_count;
         }
         return;
     }
 
-    s.main_data.fill = 0;
-    s.main_data.bit_pos = 0;
-    if (older_bytes < reach) AppendZeros(s.main_data, reach - older_bytes);
+    d.main_data.fill = 0;
+    d.main_data.bit_pos = 0;
+    if (older_bytes < reach) AppendZeros(d.main_data, reach - older_bytes);
     int64_t pos = earliest;
     for (int32_t i = 0; i < frames; ++i) {
-        SeekInputTo(s, pos);
-        ReadHeaderAndCrc(s);
-        pos += FrameBytes(s.header, s.free_format_bytes) + s.header.padding_bit;
+        SeekInputTo(in, pos);
+        ReadHeaderAndCrc(in);
+        pos += FrameBytes(in.header, in.free_format_bytes) + in.header.padding_bit;
         if (i < frames - decode) {
-            SeekInputBy(s, SideInfoByteCount(s.header));
-            AppendMainData(s, MainDataBytes(s.header, s.free_format_bytes));
+            SeekInputBy(in, SideInfoByteCount(in.header));
+            AppendMainData(in, d.main_data, MainDataBytes(in.header, in.free_format_bytes));
         } else {
-            DecodeFrame(s, scratch);
+            DecodeFrame(k, in, d, scratch);
         }
     }
-    SeekInputTo(s, landing);
-    ReadHeaderAndCrc(s);
+    SeekInputTo(in, landing);
+    ReadHeaderAndCrc(in);
 }
 
 }  // namespace quv3

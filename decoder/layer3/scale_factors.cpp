@@ -1,17 +1,15 @@
-#include "decoder/layer3/layer3.h"
+#include "decoder/layer3/scale_factors.h"
 #include "decoder/tables/quant_tables.h"
 
 namespace quv3 {
 namespace {
 
-int32_t ReadMpeg1ScaleFactors(DecoderState& s, int gr, int ch) {
-    const SideInfo& si = s.side_info;
-    MainDataBuffer& m = s.main_data;
+int32_t ReadMpeg1ScaleFactors(MainDataBuffer& m, const SideInfo& si, int gr, int ch, ScaleFactors& s) {
     const int32_t sfc = si.scalefac_compress[gr][ch] & 15;
     const int slen1 = kSlenTable[0][sfc];
     const int slen2 = kSlenTable[1][sfc];
-    int32_t* l = s.ScaleFactors.scalefac_l[gr][ch];
-    int32_t(*sf)[3] = s.ScaleFactors.scalefac_s[gr][ch];
+    int32_t* l = s.scalefac_l[gr][ch];
+    int32_t(*sf)[3] = s.scalefac_s[gr][ch];
     int32_t bits = 0;
 
     if (si.window_switching_flag[gr][ch] && si.block_type[gr][ch] == 2) {
@@ -33,7 +31,7 @@ int32_t ReadMpeg1ScaleFactors(DecoderState& s, int gr, int ch) {
     for (int g = 0; g < 4; ++g) {
         const int slen = g < 2 ? slen1 : slen2;
         if (gr == 1 && si.scfsi[ch][g] == 1) {
-            for (int b = kGroupStart[g]; b < kGroupStart[g + 1]; ++b) l[b] = s.ScaleFactors.scalefac_l[0][ch][b];
+            for (int b = kGroupStart[g]; b < kGroupStart[g + 1]; ++b) l[b] = s.scalefac_l[0][ch][b];
             continue;
         }
         for (int b = kGroupStart[g]; b < kGroupStart[g + 1]; ++b) l[b] = static_cast<int32_t>(ReadMainDataBits(m, slen));
@@ -43,13 +41,11 @@ int32_t ReadMpeg1ScaleFactors(DecoderState& s, int gr, int ch) {
 }
 
 // ISO/IEC 13818-3 scale factors: up to four widths for four band partitions.
-int32_t ReadLsfScaleFactors(DecoderState& s, int ch) {
-    SideInfo& si = s.side_info;
-    MainDataBuffer& m = s.main_data;
+int32_t ReadLsfScaleFactors(MainDataBuffer& m, SideInfo& si, const FrameHeader& h, int ch, ScaleFactors& s) {
     const int32_t sfc = si.scalefac_compress[0][ch] & 511;
     int slen[4] = {0, 0, 0, 0};
     int half = 0, range = 0;
-    const bool intensity_right = ch == 1 && (s.header.mode_extension & 1);
+    const bool intensity_right = ch == 1 && (h.mode_extension & 1);
     if (intensity_right) {
         s.IntensityScale = sfc & 1;
         int32_t i = sfc >> 1;
@@ -83,8 +79,8 @@ int32_t ReadLsfScaleFactors(DecoderState& s, int ch) {
     const int kind = !short_blocks ? 0 : (mixed ? 2 : 1);
     int nr[4];
     for (int p = 0; p < 4; ++p) nr[p] = kLsfPartitionTable[half][range][kind][p];
-    int32_t* l = s.ScaleFactors.scalefac_l[0][ch];
-    int32_t(*sf)[3] = s.ScaleFactors.scalefac_s[0][ch];
+    int32_t* l = s.scalefac_l[0][ch];
+    int32_t(*sf)[3] = s.scalefac_s[0][ch];
     int32_t* largest = s.LargestIntensityPosition.data();
     const bool right = ch == 1;
     int32_t bits = 0;
@@ -129,11 +125,11 @@ int32_t ReadLsfScaleFactors(DecoderState& s, int ch) {
 // stereo with block layouts that differ between the channels, scfsi reuse after
 // a short granule 0) then sees a fixed value, never one left by an earlier
 // granule or an earlier file.
-int32_t ReadScaleFactors(DecoderState& s, int gr, int ch) {
-    for (int32_t& v : s.ScaleFactors.scalefac_l[gr][ch]) v = 0;
-    for (auto& band : s.ScaleFactors.scalefac_s[gr][ch]) band[0] = band[1] = band[2] = 0;
-    if (s.header.ID != 1 && ch == 1) s.LargestIntensityPosition.fill(0);
-    return s.header.ID == 1 ? ReadMpeg1ScaleFactors(s, gr, ch) : ReadLsfScaleFactors(s, ch);
+int32_t ReadScaleFactors(MainDataBuffer& m, SideInfo& si, const FrameHeader& h, int gr, int ch, ScaleFactors& sf) {
+    for (int32_t& v : sf.scalefac_l[gr][ch]) v = 0;
+    for (auto& band : sf.scalefac_s[gr][ch]) band[0] = band[1] = band[2] = 0;
+    if (h.ID != 1 && ch == 1) sf.LargestIntensityPosition.fill(0);
+    return h.ID == 1 ? ReadMpeg1ScaleFactors(m, si, gr, ch, sf) : ReadLsfScaleFactors(m, si, h, ch, sf);
 }
 
 }  // namespace quv3

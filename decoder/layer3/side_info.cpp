@@ -1,20 +1,18 @@
-#include "decoder/layer3/layer3.h"
-#include "decoder/stream/stream.h"
+#include "decoder/layer3/side_info.h"
 
 namespace quv3 {
 
 // Entries of granules and channels the frame does not have keep what they
 // held (no stage reads them); nothing is validated here (the consuming stages
 // bound what they index).
-void ReadSideInfo(DecoderState& s) {
-    const FrameHeader& h = s.header;
-    SideInfo& si = s.side_info;
-    HeaderBitReader& r = s.header_reader;
+void ReadSideInfo(Stream& in, SideInfo& si) {
+    const FrameHeader& h = in.header;
+    HeaderBitReader& r = in.header_reader;
     const bool mpeg1 = h.ID == 1;
     const int channels = h.mode == 3 ? 1 : 2;
     const int granules = mpeg1 ? 2 : 1;
 
-    ReadSideInfoBytes(s);
+    ReadSideInfoBytes(in);
     // main_data_begin always starts at byte 0, whatever the CRC skip left in bit_pos.
     if (mpeg1) {
         si.main_data_begin = (r.bytes[0] << 1) | (r.bytes[1] >> 7);

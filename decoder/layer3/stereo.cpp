@@ -1,4 +1,5 @@
-#include "decoder/layer3/layer3.h"
+#include "decoder/layer3/stereo.h"
+
 #include "decoder/tables/quant_tables.h"
 #include "decoder/tables/transform_tables.h"
 
@@ -7,80 +8,46 @@ namespace {
 
 int32_t Max(int32_t a, int32_t b) { return a > b ? a : b; }
 
-// One line of a joint-stereo granule, written at output position p of both channels.
-__attribute__((always_inline)) inline void StereoLine(DecoderState& s, int32_t j, int32_t p, float gl, float gr,
-                                                     int32_t ms, int32_t position) {
-    if (j >= 576) return;
-    const float vl = DequantizeSample(s.QuantizedValues[0][j], gl);
-    float* left = s.SpectralSamples[0];
-    float* right = s.SpectralSamples[1];
+// Line p of both channels: intensity shares the left sample by the position;
+// without intensity, mid/side in double precision or left/right as it is.
+void StereoLine(float* left, float* right, int32_t p, int32_t ms, int32_t position, const FrameHeader& h,
+                int32_t intensity_scale) {
+    const float l = left[p];
     if (position != kNoIntensity) {
-        if (s.header.ID == 1) {
+        if (h.ID == 1) {
             const float k = kIntensityRatioTable[position & 7];
-            left[p] = vl * (1.0f - k);
-            right[p] = vl * k;
+            left[p] = l * (1.0f - k);
+            right[p] = l * k;
         } else {
-            const float* t = kLsfIntensityTable[s.IntensityScale & 1];
+            const float* t = kLsfIntensityTable[intensity_scale & 1];
             if (position & 1) {
-                left[p] = vl * t[((position + 1) >> 1) & 31];
-                right[p] = vl;
+                left[p] = l * t[((position + 1) >> 1) & 31];
+                right[p] = l;
             } else {
-                left[p] = vl;
-                right[p] = vl * t[(position >> 1) & 31];
+                right[p] = l * t[(position >> 1) & 31];
             }
         }
-        return;
-    }
-    const float vr = DequantizeSample(s.QuantizedValues[1][j], gr);
-    if (ms) {
-        left[p] = static_cast<float>((static_cast<double>(vl) + vr) * kMidSideScale);
-        right[p] = static_cast<float>((static_cast<double>(vl) - vr) * kMidSideScale);
-    } else {
-        left[p] = vl;
-        right[p] = vr;
+    } else if (ms) {
+        const double r = right[p];
+        left[p] = static_cast<float>((static_cast<double>(l) + r) * kMidSideScale);
+        right[p] = static_cast<float>((static_cast<double>(l) - r) * kMidSideScale);
     }
 }
-
-// Mid/side of lines 0 .. end - 1, in double precision as StereoLine forms it.
-__attribute__((always_inline)) inline void MidSideBody(float* left, float* right, int32_t end) {
-    for (int32_t i = 0; i < end; ++i) {
-        const double l = left[i], r = right[i];
-        left[i] = static_cast<float>((l + r) * kMidSideScale);
-        right[i] = static_cast<float>((l - r) * kMidSideScale);
-    }
-}
-
-void MidSideLinesPlain(float* left, float* right, int32_t end) { MidSideBody(left, right, end); }
-
-#if QUV3_X86_VECTOR
-// The same operations on wider vectors, each lane in double precision.
-__attribute__((target("avx2"))) void MidSideLinesAvx2(float* left, float* right, int32_t end) {
-    MidSideBody(left, right, end);
-}
-
-__attribute__((target("avx512f"))) void MidSideLinesAvx512(float* left, float* right, int32_t end) {
-    MidSideBody(left, right, end);
-}
-#endif
-
-void (*g_mid_side_kernel)(float*, float*, int32_t) = MidSideLinesPlain;
-
-void MidSideLines(float* left, float* right, int32_t end) { g_mid_side_kernel(left, right, end); }
 
 // Intensity position from the right channel's scale factor, or kNoIntensity when
 // it is illegal: MPEG-1 positions 7 and above (only 0..6 have a ratio), LSF the
 // largest value the band's width could carry.
-int32_t IntensityPosition(const DecoderState& s, int32_t scalefac, int32_t largest) {
-    if (s.header.ID == 1) return scalefac >= 7 ? kNoIntensity : scalefac;
+int32_t IntensityPosition(const FrameHeader& h, int32_t scalefac, int32_t largest) {
+    if (h.ID == 1) return scalefac >= 7 ? kNoIntensity : scalefac;
     return scalefac == largest ? kNoIntensity : scalefac;
 }
 
-int32_t LargestLong(const DecoderState& s, int band) { return s.LargestIntensityPosition[band]; }
+int32_t LargestLong(const ScaleFactors& sf, int band) { return sf.LargestIntensityPosition[band]; }
 
 // Short band 12 carries no scale factor (its position is 0); like long band 21
 // it is processed without intensity, whatever an earlier granule left in entry 18.
-int32_t LargestShort(const DecoderState& s, int band) {
-    return band == 12 ? 0 : s.LargestIntensityPosition[6 + band];
+int32_t LargestShort(const ScaleFactors& sf, int band) {
+    return band == 12 ? 0 : sf.LargestIntensityPosition[6 + band];
 }
 
 // First band i (0..12) whose bitstream end 3 x SE[i] + 2 reaches line n.
@@ -107,23 +74,18 @@ int32_t HighestNonZero(const int32_t* q, int32_t from) {
 
 }  // namespace
 
-void SelectStereoKernel([[maybe_unused]] int32_t level) {
-#if QUV3_X86_VECTOR
-    g_mid_side_kernel = KernelForLevel(level, MidSideLinesPlain, MidSideLinesAvx2, MidSideLinesAvx512);
-#endif
-}
-
-int32_t FindIntensityBounds(DecoderState& s, int32_t bound[4], int gr) {
-    const SideInfo& si = s.side_info;
-    const int32_t* le = s.LongBandEnds;
-    const int32_t* se = s.ShortBandEnds;
-    const int32_t nzl = s.DecodedLineCount[0];
-    const int32_t nzr = s.DecodedLineCount[1];
-    const int32_t* qr = s.QuantizedValues[1];
-    const bool short_blocks = si.window_switching_flag[gr][0] && si.block_type[gr][0] == 2;
-    const bool mixed = short_blocks && si.mixed_block_flag[gr][0];
-    const int32_t ext = s.header.mode_extension;
-    int32_t* count = s.ActiveSubbandCount;
+int32_t FindIntensityBounds(const QuantizedSpectrum& q, const SideInfo& si, const BandLayout& bands,
+                            const FrameHeader& h, int gr, int32_t bound[4], Spectrum& out) {
+    const int32_t* le = bands.LongBandEnds;
+    const int32_t* se = bands.ShortBandEnds;
+    const int32_t nzl = q.DecodedLineCount[0];
+    const int32_t nzr = q.DecodedLineCount[1];
+    const int32_t* qr = q.QuantizedValues[1];
+    const BlockKind kind = BlockKindOf(si, gr, 0);
+    const bool short_blocks = kind != BlockKind::kLong;
+    const bool mixed = kind == BlockKind::kMixed;
+    const int32_t ext = h.mode_extension;
+    int32_t* count = out.ActiveSubbandCount;
 
     bound[0] = bound[1] = bound[2] = -1;
     count[0] = count[1] = 32;
@@ -144,12 +106,12 @@ int32_t FindIntensityBounds(DecoderState& s, int32_t bound[4], int gr) {
     }
 
     if (!short_blocks) {
-        const int32_t h = HighestNonZero(qr, nzr - 1);
+        const int32_t highest = HighestNonZero(qr, nzr - 1);
         // With no right-channel content at all, MPEG-1 keeps band 0 out of the
         // intensity region; LSF makes the whole granule intensity, as the ISO
         // reference decoder does.
-        const int32_t first = s.header.ID == 1 ? le[0] + 1 : 0;
-        const int32_t b = h < 0 ? first : le[FirstLongBandReaching(le, h)] + 1;
+        const int32_t first = h.ID == 1 ? le[0] + 1 : 0;
+        const int32_t b = highest < 0 ? first : le[FirstLongBandReaching(le, highest)] + 1;
         bound[0] = bound[1] = bound[2] = bound[3] = b;
         count[0] = count[1] = (nzl - 1) / 18 + 1;
         return ext == 3;
@@ -183,14 +145,14 @@ int32_t FindIntensityBounds(DecoderState& s, int32_t bound[4], int gr) {
         // has any does the long part (lines 0..35) get an intensity region, above
         // its highest non-zero line.
         if (bound[0] < 0 && bound[1] < 0 && bound[2] < 0) {
-            const int32_t h = HighestNonZero(qr, 35);
-            bound[3] = h < 0 ? 0 : le[FirstLongBandReaching(le, h)] + 1;
+            const int32_t highest = HighestNonZero(qr, 35);
+            bound[3] = highest < 0 ? 0 : le[FirstLongBandReaching(le, highest)] + 1;
         }
         for (int w = 0; w < 3; ++w) {
             if (bound[w] < 0) bound[w] = se[2] + 1;
         }
     }
-    if (s.header.ID == 1) {
+    if (h.ID == 1) {
         const int32_t m = Max(bound[0], Max(bound[1], bound[2]));
         bound[0] = bound[1] = bound[2] = m;
     }
@@ -199,99 +161,76 @@ int32_t FindIntensityBounds(DecoderState& s, int32_t bound[4], int gr) {
     return ext == 3;
 }
 
-void JointStereoGranule(DecoderState& s, int gr) {
-    const SideInfo& si = s.side_info;
-    const int32_t* le = s.LongBandEnds;
-    const int32_t* se = s.ShortBandEnds;
-    const int16_t* reorder = s.ShortReorder;
-    const int32_t(*sfl)[22] = s.ScaleFactors.scalefac_l[gr];
-    const int32_t(*sfs)[13][3] = s.ScaleFactors.scalefac_s[gr];
-    const int32_t gg[2] = {si.global_gain[gr][0], si.global_gain[gr][1]};
-    const int32_t scale[2] = {si.scalefac_scale[gr][0], si.scalefac_scale[gr][1]};
-    const int32_t pre[2] = {si.preflag[gr][0], si.preflag[gr][1]};
-    const bool short_blocks = si.window_switching_flag[gr][0] && si.block_type[gr][0] == 2;
-    const bool mixed = short_blocks && si.mixed_block_flag[gr][0];
-    const int32_t end = Max(s.DecodedLineCount[0], s.DecodedLineCount[1]);
-    float* left = s.SpectralSamples[0];
-    float* right = s.SpectralSamples[1];
+// Both channels are dequantized (in channel 0's layout) before: the pass
+// decides per band, and per window in short bands, what each line gets.
+void JointStereoGranule(const Kernels& k, const QuantizedSpectrum& q, const SideInfo& si, const ScaleFactors& sf,
+                        const BandLayout& bands, const FrameHeader& h, int gr, Spectrum& out) {
+    const int32_t* le = bands.LongBandEnds;
+    const int32_t* se = bands.ShortBandEnds;
+    const int16_t* reorder = bands.ShortReorder;
+    const int32_t(*sfl)[22] = sf.scalefac_l[gr];
+    const int32_t(*sfs)[13][3] = sf.scalefac_s[gr];
+    const BlockKind kind = BlockKindOf(si, gr, 0);
+    // Both channels hold zeros from here on.
+    const int32_t end = Max(q.DecodedLineCount[0], q.DecodedLineCount[1]);
+    float* left = out.SpectralSamples[0];
+    float* right = out.SpectralSamples[1];
+    const int32_t is = sf.IntensityScale;
 
     int32_t bound[4];
-    const int32_t ms = FindIntensityBounds(s, bound, gr);
-    int32_t line = 0;
+    const int32_t ms = FindIntensityBounds(q, si, bands, h, gr, bound, out);
 
-    if (!short_blocks) {
-        // Below the intensity bound: both channels dequantized band by band, then
-        // mid/side line by line.
-        line = bound[0] < 0 ? 0 : bound[0] < 576 ? bound[0] : 576;
-        DequantizeLongLines(s.QuantizedValues[0], left, line, le, gg[0], scale[0], sfl[0], pre[0]);
-        DequantizeLongLines(s.QuantizedValues[1], right, line, le, gg[1], scale[1], sfl[1], pre[1]);
-        if (ms) MidSideLines(left, right, line);
-        // The band holding the first intensity line, and its gains.
+    if (kind == BlockKind::kLong) {
+        // Below the intensity bound every line is mid/side or left/right.
+        int32_t line = bound[0] < 0 ? 0 : bound[0] < 576 ? bound[0] : 576;
+        if (ms) k.mid_side_lines(left, right, 0, line < end ? line : end);
         int band = 0;
         while (band < 21 && le[band] < line) ++band;
-        float gl = LongGainFactor(band, gg[0], scale[0], sfl[0][band], pre[0]);
-        const float grt = LongGainFactor(band, gg[1], scale[1], sfl[1][band], pre[1]);
         // Band 21 carries no scale factor: it repeats band 20's treatment when
         // band 20 lies in the intensity region (as the ISO reference decoder does).
         const bool band20_intensity = bound[0] <= le[19] + 1;
-        const int32_t band21_position = band20_intensity ? IntensityPosition(s, sfl[1][20], LargestLong(s, 20))
-                                        : s.header.ID == 1 ? kNoIntensity
-                                                           : 0;
+        const int32_t band21_position = band20_intensity ? IntensityPosition(h, sfl[1][20], LargestLong(sf, 20))
+                                        : h.ID == 1      ? kNoIntensity
+                                                         : 0;
         for (; line < end; ++line) {
             const int32_t position =
-                band == 21 ? band21_position : IntensityPosition(s, sfl[1][band], LargestLong(s, band));
-            StereoLine(s, line, line, gl, grt, ms, position);
-            if (line == le[band] && band < 21) {
-                ++band;
-                gl = LongGainFactor(band, gg[0], scale[0], sfl[0][band], pre[0]);
-            }
+                band == 21 ? band21_position : IntensityPosition(h, sfl[1][band], LargestLong(sf, band));
+            StereoLine(left, right, line, ms, position, h, is);
+            if (line == le[band] && band < 21) ++band;
         }
-        for (; line < 576; ++line) left[line] = right[line] = 0.0f;
         return;
     }
 
+    int32_t line = 0;
     int band = 0;
-    int32_t width = se[0] + 1;
-    float gl = 0.0f;
-    // Used only for an illegal position in a band above the bound before any
-    // window below it: the right channel's own gain of band 0, window 0.
-    float grt = ShortGainFactor(gg[1], si.subblock_gain[gr][1][0], scale[1], sfs[1][0][0]);
-    if (mixed) {
+    if (kind == BlockKind::kMixed) {
         int lband = 0;
-        gl = LongGainFactor(0, gg[0], scale[0], sfl[0][0], 0);
-        grt = LongGainFactor(0, gg[1], scale[1], sfl[1][0], 0);
         for (; line < 36; ++line) {
-            const int32_t position = line < bound[3] ? kNoIntensity : IntensityPosition(s, sfl[1][lband], LargestLong(s, lband));
-            StereoLine(s, line, line, gl, grt, ms, position);
-            if (line == le[lband]) {
-                ++lband;
-                gl = LongGainFactor(lband, gg[0], scale[0], sfl[0][lband], 0);
-                grt = LongGainFactor(lband, gg[1], scale[1], sfl[1][lband], 0);
-            }
+            const int32_t position =
+                line < bound[3] ? kNoIntensity : IntensityPosition(h, sfl[1][lband], LargestLong(sf, lband));
+            StereoLine(left, right, line, ms, position, h, is);
+            if (line == le[lband]) ++lband;
         }
         band = 3;
-        width = se[3] - se[2];
     }
-    while (line < end && band < 13) {
+    for (; line < end && band < 13; ++band) {
+        const int32_t width = se[band] - (band > 0 ? se[band - 1] : -1);
         for (int w = 0; w < 3; ++w) {
             int32_t position = kNoIntensity;
-            gl = ShortGainFactor(gg[0], si.subblock_gain[gr][0][w], scale[0], sfs[0][band][w]);
             if (se[band] < bound[w]) {
-                grt = ShortGainFactor(gg[1], si.subblock_gain[gr][1][w], scale[1], sfs[1][band][w]);
+                position = kNoIntensity;
             } else if (band < 12) {
-                position = IntensityPosition(s, sfs[1][band][w], LargestShort(s, band));
+                position = IntensityPosition(h, sfs[1][band][w], LargestShort(sf, band));
             } else if (se[11] >= bound[w]) {
                 // Band 12 carries no scale factor: it repeats band 11's treatment.
-                position = IntensityPosition(s, sfs[1][11][w], LargestShort(s, 11));
+                position = IntensityPosition(h, sfs[1][11][w], LargestShort(sf, 11));
             } else {
-                position = s.header.ID == 1 ? kNoIntensity : 0;
+                position = h.ID == 1 ? kNoIntensity : 0;
             }
-            for (int32_t k = 0; k < width; ++k, ++line) StereoLine(s, line, reorder[line], gl, grt, ms, position);
+            for (int32_t n = 0; n < width && line < 576; ++n, ++line)
+                StereoLine(left, right, reorder[line], ms, position, h, is);
         }
-        ++band;
-        if (band < 13) width = se[band] - se[band - 1];
     }
-    for (; line < 576; ++line) left[reorder[line]] = right[reorder[line]] = 0.0f;
 }
 
 }  // namespace quv3

@@ -12,11 +12,9 @@ inline constexpr FileHandle kNoFile = -1;
 FileHandle OpenRead(const char* path);  // kNoFile on failure
 // Reads up to n bytes; returns the count delivered (0 at the end or on error).
 int32_t Read(FileHandle f, void* buffer, int32_t n);
-// Both return 0, or -1 when the target lies before the start of the file (the
-// position is then unchanged).
+// 0, or -1 when the target lies before the start of the file (the position is
+// then unchanged).
 int32_t SeekTo(FileHandle f, int64_t offset);
-int32_t SeekBy(FileHandle f, int64_t delta);
-int64_t Tell(FileHandle f);
 int64_t Length(FileHandle f);
 int32_t Close(FileHandle f);  // 0, or -1 when f is not open
 

@@ -34,14 +34,6 @@ int32_t SeekTo(FileHandle f, int64_t offset) {
     return ::lseek(static_cast<int>(f), static_cast<off_t>(offset), SEEK_SET) < 0 ? -1 : 0;
 }
 
-int32_t SeekBy(FileHandle f, int64_t delta) {
-    off_t here = ::lseek(static_cast<int>(f), 0, SEEK_CUR);
-    if (here < 0 || here + delta < 0) return -1;
-    return ::lseek(static_cast<int>(f), static_cast<off_t>(here + delta), SEEK_SET) < 0 ? -1 : 0;
-}
-
-int64_t Tell(FileHandle f) { return ::lseek(static_cast<int>(f), 0, SEEK_CUR); }
-
 int64_t Length(FileHandle f) {
     struct stat st;
     if (::fstat(static_cast<int>(f), &st) != 0) return 0;

@@ -28,23 +28,11 @@ int32_t Read(FileHandle f, void* buffer, int32_t n) {
     return got;
 }
 
-int64_t Tell(FileHandle f) {
-    LARGE_INTEGER zero{}, pos{};
-    if (!SetFilePointerEx(AsHandle(f), zero, &pos, FILE_CURRENT)) return -1;
-    return pos.QuadPart;
-}
-
 int32_t SeekTo(FileHandle f, int64_t offset) {
     if (offset < 0) return -1;
     LARGE_INTEGER to{};
     to.QuadPart = offset;
     return SetFilePointerEx(AsHandle(f), to, nullptr, FILE_BEGIN) ? 0 : -1;
-}
-
-int32_t SeekBy(FileHandle f, int64_t delta) {
-    const int64_t here = Tell(f);
-    if (here < 0 || here + delta < 0) return -1;
-    return SeekTo(f, here + delta);
 }
 
 int64_t Length(FileHandle f) {

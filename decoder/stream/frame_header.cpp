@@ -33,28 +33,28 @@ int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h) {
     return 0;
 }
 
-int32_t ReadFrameHeader(DecoderState& s) {
-    HeaderBitReader& r = s.header_reader;
-    if (ReadInput(s, r.bytes.data(), 4) < 4) return -1;
-    return ParseFrameHeader(r.bytes.data(), s.header);
+int32_t ReadFrameHeader(Stream& in) {
+    HeaderBitReader& r = in.header_reader;
+    if (ReadInput(in, r.bytes.data(), 4) < 4) return -1;
+    return ParseFrameHeader(r.bytes.data(), in.header);
 }
 
 // The CRC word is consumed, never verified.
-void SkipCrc(DecoderState& s) {
-    ReadInput(s, s.header_reader.bytes.data(), 2);
-    s.header_reader.bit_pos = 16;
+void SkipCrc(Stream& in) {
+    ReadInput(in, in.header_reader.bytes.data(), 2);
+    in.header_reader.bit_pos = 16;
 }
 
-int32_t ReadHeaderAndCrc(DecoderState& s) {
-    int32_t r = ReadFrameHeader(s);
-    if (r == 0 && s.header.protection_bit == 0) SkipCrc(s);
+int32_t ReadHeaderAndCrc(Stream& in) {
+    int32_t r = ReadFrameHeader(in);
+    if (r == 0 && in.header.protection_bit == 0) SkipCrc(in);
     return r;
 }
 
 int32_t SideInfoByteCount(const FrameHeader& h) { return kSideInfoBytes[h.ID & 1][h.mode == 3]; }
 
-void ReadSideInfoBytes(DecoderState& s) {
-    ReadInput(s, s.header_reader.bytes.data(), SideInfoByteCount(s.header));
+void ReadSideInfoBytes(Stream& in) {
+    ReadInput(in, in.header_reader.bytes.data(), SideInfoByteCount(in.header));
 }
 
 int32_t HeaderBitrate(const FrameHeader& h) {
@@ -71,12 +71,9 @@ bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes) {
     return FrameBytes(h, free_format_bytes) > 0;
 }
 
-int32_t NonMainDataBytes(const FrameHeader& h) {
-    return 4 + SideInfoByteCount(h) + (h.protection_bit == 0 ? 2 : 0);
-}
-
+// Everything but the header, the CRC word and the side information.
 int32_t MainDataBytes(const FrameHeader& h, int32_t free_format_bytes) {
-    return FrameBytes(h, free_format_bytes) + h.padding_bit - NonMainDataBytes(h);
+    return FrameBytes(h, free_format_bytes) + h.padding_bit - 4 - SideInfoByteCount(h) - (h.protection_bit == 0 ? 2 : 0);
 }
 
 int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes) {

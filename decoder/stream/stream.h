@@ -1,65 +1,131 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
-#include "decoder/api/decoder_state.h"
+#include "decoder/stream/file_io.h"
 
-// Stream handling: opening, frame headers, side-information bytes, sync search.
+// The stream: the open file read through a buffer, where its frames begin, the
+// frame header read last and the bytes of its side information. Opening
+// (stream_open.cpp), headers (frame_header.cpp), buffered reading
+// (stream_input.cpp) and sync search, seeking and stepping back (sync_search.cpp).
 namespace quv3 {
 
-// Buffered reading of the open stream (stream_input.cpp). Positions are those
-// of the file; SeekInputTo and SeekInputBy refuse a target before its start
-// (-1, position unchanged).
-int32_t OpenInput(DecoderState& s, const char* path);  // 0, or -5 when it cannot be opened
-void CloseInput(DecoderState& s);
-int32_t ReadInput(DecoderState& s, void* buffer, int32_t n);  // bytes delivered, fewer at the end
-int32_t SeekInputTo(DecoderState& s, int64_t offset);
-int32_t SeekInputBy(DecoderState& s, int64_t delta);
-void DropInputBuffer(DecoderState& s);
-void PrefetchInput(DecoderState& s, int64_t offset);
-int64_t TellInput(const DecoderState& s);
-int64_t InputLength(DecoderState& s);
+// Fields of the 4-byte frame header, in bitstream order.
+struct FrameHeader {
+    int32_t ID;  // 1 = MPEG-1, 0 = MPEG-2 low sampling frequency
+    int32_t layer;  // 1 = Layer III, 2 = II, 3 = I
+    int32_t protection_bit;  // 0 = a CRC word follows
+    int32_t bitrate_index;
+    int32_t sampling_frequency;
+    int32_t padding_bit;
+    int32_t private_bit;
+    int32_t mode;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+    int32_t mode_extension;
+    int32_t copyright;
+    int32_t original_copy;
+    int32_t emphasis;
+};
+static_assert(sizeof(FrameHeader) == 48);
+
+inline constexpr int32_t kInputBufferBytes = 16384;
+
+// The stream's bytes from file offset start: length of them held, pos the next
+// one to deliver. file_pos is where the operating system's position stands.
+struct InputBuffer {
+    std::array<uint8_t, kInputBufferBytes> bytes;
+    int64_t start;
+    int64_t file_pos;
+    int32_t length;
+    int32_t pos;
+};
+
+// Header, CRC and side-information bytes; 3 spare bytes serve the 4-byte window.
+struct HeaderBitReader {
+    std::array<uint8_t, 32 + 3> bytes;
+    int32_t bit_pos;
+};
+
+// What opening learns for the host's description of the stream.
+struct StreamDescription {
+    int32_t version;  // 1 MPEG-1, 2 LSF
+    int32_t channels;
+    int32_t bitrate;  // kbit/s
+    int32_t sample_rate;
+    int32_t samples_per_frame;
+    int32_t total_samples;  // capped at 2^31 - 1
+    int32_t vbr;
+};
+
+struct Stream {
+    io::FileHandle file = io::kNoFile;
+    InputBuffer input;
+    int64_t data_start;  // where the first frame begins
+    int64_t stream_length;  // file length minus data_start, whatever the file's size
+    // Free-format streams: the length of their frames without padding, measured
+    // between the first two headers when the stream is opened; 0 otherwise.
+    int32_t free_format_bytes;
+    // Masked bytes of the first header: the pattern the sync search looks for.
+    std::array<uint8_t, 4> sync_pattern;
+    FrameHeader header;  // read last
+    HeaderBitReader header_reader;
+};
+
+// Buffered reading (stream_input.cpp). Positions are those of the file; a
+// target before its start is refused (-1, position unchanged).
+int32_t OpenInput(Stream& in, const char* path);  // 0, or -5 when it cannot be opened
+void CloseInput(Stream& in);
+int32_t ReadInput(Stream& in, void* buffer, int32_t n);  // bytes delivered, fewer at the end
+int32_t SeekInputTo(Stream& in, int64_t offset);
+int32_t SeekInputBy(Stream& in, int64_t delta);
+int64_t TellInput(const Stream& in);
+int64_t InputLength(const Stream& in);
+// Forgets the buffered bytes: the next read sees what the file holds now.
+void DropInputBuffer(Stream& in);
+// Moves to offset with the bytes from there on buffered.
+void PrefetchInput(Stream& in, int64_t offset);
 
 // Frame header and side-information bytes (frame_header.cpp).
 uint32_t ReadHeaderBits(HeaderBitReader& r, int n);
 // The 4 header bytes into h: 0, or -1 (no sync word) or -2 (MPEG 2.5) with h unchanged.
 int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h);
-int32_t ReadFrameHeader(DecoderState& s);
-void SkipCrc(DecoderState& s);
-void ReadSideInfoBytes(DecoderState& s);
-// ReadFrameHeader, then SkipCrc when the frame carries a CRC word.
-int32_t ReadHeaderAndCrc(DecoderState& s);
+int32_t ReadFrameHeader(Stream& in);  // into in.header
+void SkipCrc(Stream& in);  // consumed, never verified
+int32_t ReadHeaderAndCrc(Stream& in);  // ReadFrameHeader, then SkipCrc when the frame carries one
+void ReadSideInfoBytes(Stream& in);  // into in.header_reader, from byte 0
 int32_t HeaderBitrate(const FrameHeader& h);  // kbit/s of the header's own layer row
 int32_t HeaderSampleRate(const FrameHeader& h);  // Hz, 0 for the reserved index 3
 int32_t SideInfoByteCount(const FrameHeader& h);
-// A frame this decoder can size and decode: Layer III with a rate and a table
-// bitrate, or free format when the stream's free-format frame length is known.
-bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes = 0);
-// Frame length without padding; 0 when it cannot be formed.
+// Frame length without padding; 0 when it cannot be formed (bitrate index 15,
+// a reserved rate or layer, free format of unknown length).
 int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes = 0);
-// Header, CRC word and side information; and the main data, the rest of the frame.
-int32_t NonMainDataBytes(const FrameHeader& h);
+// A frame this decoder can size and decode.
+bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes = 0);
+// The frame's bytes after its header, CRC word and side information.
 int32_t MainDataBytes(const FrameHeader& h, int32_t free_format_bytes = 0);
-// The free-format frame length of a stream whose first header is at data_start, or 0.
-int32_t MeasureFreeFormat(DecoderState& s);
 
-// Stream opening (stream_open.cpp).
-int32_t FindXingHeader(const uint8_t* probe, int32_t probe_len, int32_t& frames, int32_t& bytes);
-void SetSyncPattern(DecoderState& s, const uint8_t header_bytes[4]);
-int32_t OpenStream(DecoderState& s, const char* path);
+// Opening (stream_open.cpp): 0 with the first header read and the position
+// behind it (and its CRC word), or -1, -2, -5, -6 (the file closed again; on
+// -6 version, channels and samples_per_frame are already described).
+int32_t OpenStream(Stream& in, const char* path, StreamDescription& description);
 
-// Sync search, step back, seek and rewind (sync_search.cpp).
-bool MatchesSyncPattern(const DecoderState& s, const uint8_t* b);
-int32_t SyncForward(DecoderState& s);
-int32_t SyncBackward(DecoderState& s);
-int32_t StepBack(DecoderState& s);
-int32_t SeekFraction(DecoderState& s, float fraction);
-int32_t Rewind(DecoderState& s);
-int32_t ReadNextHeader(DecoderState& s);
+// Moving between frames (sync_search.cpp).
+// Four header bytes that match the first header but for bitrate, padding and mode.
+bool MatchesSyncPattern(const Stream& in, const uint8_t* header_bytes);
+// The header at the position; past a damaged or undecodable one, the next one
+// the sync search finds. -4 at the end of the file.
+int32_t ReadNextHeader(Stream& in);
+// To the header before the pending one (the first frame within 2008 bytes of
+// the start). Always 0.
+int32_t StepBack(Stream& in);
+// To the first frame at or after trunc(stream_length x fraction): 0, or -4.
+int32_t SeekFraction(Stream& in, float fraction);
+// To the first frame: the header reader's 0, -1 or -2.
+int32_t Rewind(Stream& in);
 // Where the frame whose header was just read (with its CRC word) begins.
-int64_t PendingFramePosition(const DecoderState& s);
+int64_t PendingFramePosition(const Stream& in);
 // The start of the frame that ends exactly at frame_start: a decodable header of
 // this stream one frame length before it; -1 when there is none.
-int64_t PreviousFramePosition(DecoderState& s, int64_t frame_start);
+int64_t PreviousFramePosition(Stream& in, int64_t frame_start);
 
 }  // namespace quv3

@@ -29,8 +29,6 @@ int32_t TruncateToInt32(double v) {
     return static_cast<int32_t>(v);
 }
 
-}  // namespace
-
 int32_t FindXingHeader(const uint8_t* probe, int32_t probe_len, int32_t& frames, int32_t& bytes) {
     int32_t i = FindTag(probe, probe_len, 3999, "Xing");
     // Both counts sit at fixed offsets behind the tag; the flags word is not examined.
@@ -40,54 +38,78 @@ int32_t FindXingHeader(const uint8_t* probe, int32_t probe_len, int32_t& frames,
     return 1;
 }
 
-void SetSyncPattern(DecoderState& s, const uint8_t b[4]) {
-    s.sync_pattern = {b[0], b[1], static_cast<uint8_t>(b[2] & 0x0D), static_cast<uint8_t>(b[3] & 0x0F)};
+void SetSyncPattern(Stream& in, const uint8_t b[4]) {
+    in.sync_pattern = {b[0], b[1], static_cast<uint8_t>(b[2] & 0x0D), static_cast<uint8_t>(b[3] & 0x0F)};
 }
 
-// InitQuv after the memories are cleared and the tables prepared: open, locate
-// the first frame, read its header and describe the stream.
-int32_t OpenStream(DecoderState& s, const char* path) {
-    if (OpenInput(s, path) != 0) return -5;
-    const int64_t file_length = InputLength(s);
+// Free format: the second header, with the same masked fields and free format
+// too, stands one frame length (plus the first frame's padding byte) behind the
+// first; a third one the same distance on confirms it when the file holds it.
+int32_t MeasureFreeFormat(Stream& in) {
+    constexpr int32_t kSearch = 2 * 2900;  // two of the longest free-format frames
+    uint8_t b[kSearch + 4] = {};
+    const int64_t back = TellInput(in);
+    SeekInputTo(in, in.data_start);
+    const int32_t got = ReadInput(in, b, kSearch + 4);
+    SeekInputTo(in, back);
+    auto is_free_header = [&](int32_t at) {
+        return at + 4 <= got && MatchesSyncPattern(in, b + at) && (b[at + 2] >> 4) == 0;
+    };
+    const int32_t padding = (b[2] >> 1) & 1;
+    const int32_t shortest = 4 + SideInfoByteCount(in.header) + (in.header.protection_bit == 0 ? 2 : 0);
+    for (int32_t at = shortest; at + 4 <= got && at <= kSearch / 2; ++at) {
+        if (!is_free_header(at)) continue;
+        const int32_t length = at - padding;
+        const int32_t next = at + length + ((b[at + 2] >> 1) & 1);
+        // A third header where the second one's frame ends (a padding byte more or less).
+        if (next + 4 > got || is_free_header(next) || is_free_header(next - 1) || is_free_header(next + 1))
+            return length;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Open, locate the first frame, read its header and describe the stream.
+int32_t OpenStream(Stream& in, const char* path, StreamDescription& info) {
+    if (OpenInput(in, path) != 0) return -5;
+    const int64_t file_length = InputLength(in);
 
     uint8_t probe[kProbeBytes];
-    const int32_t probe_len = ReadInput(s, probe, kProbeBytes);
+    const int32_t probe_len = ReadInput(in, probe, kProbeBytes);
     int32_t xing_frames = 0, xing_bytes = 0, has_xing = 0;
     const int32_t data_tag = FindTag(probe, probe_len, 4095, "data");
     if (data_tag >= 0) {
-        s.data_start = data_tag + 8;  // tag, 4-byte chunk length, then the frames
+        in.data_start = data_tag + 8;  // tag, 4-byte chunk length, then the frames
     } else {
-        s.data_start = 0;
+        in.data_start = 0;
         has_xing = FindXingHeader(probe, probe_len, xing_frames, xing_bytes);
     }
-    SeekInputTo(s, s.data_start);
-    s.stream_length = file_length - s.data_start;
+    SeekInputTo(in, in.data_start);
+    in.stream_length = file_length - in.data_start;
 
-    int32_t r = ReadFrameHeader(s);
-    const FrameHeader& h = s.header;
+    int32_t r = ReadFrameHeader(in);
+    const FrameHeader& h = in.header;
     // A reserved sampling frequency has no rate: nothing of the stream could be timed.
     if (r == 0 && h.sampling_frequency == 3) r = -1;
     if (r != 0) {
-        CloseInput(s);
+        CloseInput(in);
         return r;
     }
     uint8_t first[4];
-    std::memcpy(first, s.header_reader.bytes.data(), 4);
-    if (h.protection_bit == 0) SkipCrc(s);
-    SetSyncPattern(s, first);
+    std::memcpy(first, in.header_reader.bytes.data(), 4);
+    if (h.protection_bit == 0) SkipCrc(in);
+    SetSyncPattern(in, first);
 
-    StreamInfo& info = s.stream_info;
     info.channels = h.mode == 3 ? 1 : 2;
     info.version = h.ID == 1 ? 1 : 2;
     info.samples_per_frame = h.ID == 1 ? 1152 : 576;
     if (h.layer != 1) {
-        CloseInput(s);
+        CloseInput(in);
         return -6;
     }
-    info.layer = 3;
-    info.bits_per_sample = 16;
     info.sample_rate = HeaderSampleRate(h);
-    s.free_format_bytes = h.bitrate_index == 0 ? MeasureFreeFormat(s) : 0;
+    in.free_format_bytes = h.bitrate_index == 0 ? MeasureFreeFormat(in) : 0;
     if (has_xing) {
         info.vbr = 1;
         // Both counts are unsigned 32-bit numbers. A frame count of 0 or 1 leaves
@@ -107,16 +129,15 @@ int32_t OpenStream(DecoderState& s, const char* path) {
         info.vbr = 0;
         info.bitrate = HeaderBitrate(h);
         // Free format: the bitrate the measured frame length stands for.
-        if (s.free_format_bytes > 0)
-            info.bitrate = s.free_format_bytes * info.sample_rate / (h.ID == 1 ? 144000 : 72000);
+        if (in.free_format_bytes > 0)
+            info.bitrate = in.free_format_bytes * info.sample_rate / (h.ID == 1 ? 144000 : 72000);
         // Index 15 (and free format of unknown length) has no bitrate: no duration,
         // 0. A count beyond the field's range is capped at 2^31 - 1.
         info.total_samples = info.bitrate > 0
-                                 ? TruncateToInt32(static_cast<double>(s.stream_length) * info.sample_rate /
+                                 ? TruncateToInt32(static_cast<double>(in.stream_length) * info.sample_rate /
                                                    (info.bitrate * 125.0))
                                  : 0;
     }
-    s.status = 0;
     return 0;
 }
 

@@ -3,23 +3,32 @@
 #include <array>
 #include <cstdint>
 
+// Lookup tables of the Huffman decoder, derived by tools/gen_tables.py from the
+// Layer III code tables of ISO/IEC 11172-3.
 namespace quv3 {
 
-// One codeword per word: codeword left-aligned in bits 31..13, length in 12..8,
-// x (or the count1 quadruple v w x y) in 7..4, y in 3..0.
-struct CodeTable {
-    const uint32_t* entries;  // sorted ascending as unsigned numbers; nullptr for 4 and 14
-    int32_t count;
-};
+// Pair tables: for each table number a 256-entry root in kPairLookup indexed by
+// the next 8 bits (-1 in kPairLookupRoot: table 0, or 4 and 14, which name no
+// table). An entry is
+// - a leaf: bits 0-3 y, 4-7 x, 8-12 codeword length, 13 x nonzero, 14 y
+//   nonzero, 15 linbits follow (x or y is 15 in a table with linbits), 16-20
+//   codeword length plus sign bits;
+// - or a link (bit 31) to a subtable: bits 0-15 its offset, 16-19 the bits
+//   that index it, 20-24 the codeword bits already used.
+inline constexpr uint32_t kLookupLink = 1u << 31;
+inline constexpr uint32_t kLookupNonZeroX = 1u << 13;
+inline constexpr uint32_t kLookupNonZeroY = 1u << 14;
+inline constexpr uint32_t kLookupLinbitsFollow = 1u << 15;
+inline constexpr int kLookupRootBits = 8;
+inline constexpr int32_t kPairLookupSize = 5486;  // kept up to date by tools/gen_tables.py
+extern const std::array<uint32_t, kPairLookupSize> kPairLookup;
+extern const std::array<int32_t, 32> kPairLookupRoot;
 
-// Table numbers 0..31 are table_select values; 32 and 33 are count1 tables A and B.
-extern const std::array<CodeTable, 34> kCodeTables;
-// Position of the entry whose codeword covers the 4-bit prefix v followed by zeros.
-extern const std::array<std::array<uint8_t, 16>, 34> kBucketIndex;
+// Count1 tables A and B indexed by the next 10 bits (a codeword of at most 6
+// bits and up to 4 sign bits): bits 0-3 the bits used, then v, w, x, y as
+// value + 1 in two bits each from bit 4 up.
+extern const std::array<std::array<uint16_t, 1024>, 2> kCount1Lookup;
+
 extern const std::array<int32_t, 32> kLinbitsTable;
-
-constexpr uint32_t CodeLength(uint32_t e) { return (e >> 8) & 0x1F; }
-constexpr uint32_t CodeX(uint32_t e) { return (e >> 4) & 0xF; }
-constexpr uint32_t CodeY(uint32_t e) { return e & 0xF; }
 
 }  // namespace quv3

@@ -1,29 +1,54 @@
 #include "tests/support/state_builder.h"
 
+#include <algorithm>
 #include <cstring>
 
-#include "decoder/layer3/layer3.h"
+#include "decoder/layer3/stereo.h"
 
 namespace quv3::test {
 
-std::unique_ptr<DecoderState> NewState(int id, int sampling_frequency) {
-    auto s = std::make_unique<DecoderState>();
-    PrepareTables(*s);
+std::unique_ptr<StageState> NewState(int id, int sampling_frequency) {
+    auto s = std::make_unique<StageState>();
     s->header.ID = id;
     s->header.layer = 1;
     s->header.sampling_frequency = sampling_frequency;
     s->header.mode = 1;
-    SelectBandTables(*s);
+    s->bands = SelectBandLayout(s->header);
     return s;
 }
 
-void LoadMainData(DecoderState& s, const BitWriter& bits) {
-    std::memset(s.main_data.bytes.data(), 0, s.main_data.bytes.size());
+std::unique_ptr<LocalDecoder> OpenLocal(const std::string& path) {
+    auto s = std::make_unique<LocalDecoder>();
+    ClearDecoderMemories(s->d);
+    s->open_result = OpenStream(s->in, path.c_str(), s->description);
+    return s;
+}
+
+int32_t LocalDecoder::Next(int16_t* pcm) {
+    DecodeFrame(*kernels, in, d, pcm);
+    ++d.call_count;
+    return ReadNextHeader(in);
+}
+
+void LoadMainData(MainDataBuffer& m, const BitWriter& bits) {
+    std::memset(m.bytes.data(), 0, m.bytes.size());
     if (!bits.bytes.empty())
-        std::memcpy(s.main_data.bytes.data(), bits.bytes.data(), std::min<size_t>(bits.bytes.size(), kRingBytes));
-    std::memcpy(s.main_data.bytes.data() + kRingBytes, s.main_data.bytes.data(), kRingMirror);
-    s.main_data.bit_pos = 0;
-    s.main_data.fill = static_cast<int32_t>(bits.bytes.size() % kRingBytes);
+        std::memcpy(m.bytes.data(), bits.bytes.data(), std::min<size_t>(bits.bytes.size(), kRingBytes));
+    std::memcpy(m.bytes.data() + kRingBytes, m.bytes.data(), kRingMirror);
+    m.bit_pos = 0;
+    m.fill = static_cast<int32_t>(bits.bytes.size() % kRingBytes);
+}
+
+void Dequantize(StageState& s, int gr, int ch) {
+    DequantizeChannel(*s.kernels, s.quantized, s.side_info, s.scale_factors, s.bands, gr, ch,
+                      BlockKindOf(s.side_info, gr, ch), s.spectrum);
+}
+
+void JointStereo(StageState& s, int gr) {
+    for (int ch = 0; ch < 2; ++ch)
+        DequantizeChannel(*s.kernels, s.quantized, s.side_info, s.scale_factors, s.bands, gr, ch,
+                          BlockKindOf(s.side_info, gr, 0), s.spectrum);
+    JointStereoGranule(*s.kernels, s.quantized, s.side_info, s.scale_factors, s.bands, s.header, gr, s.spectrum);
 }
 
 }  // namespace quv3::test

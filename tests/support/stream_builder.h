@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "decoder/api/decoder_state.h"
+#include "decoder/layer3/side_info.h"
+#include "decoder/stream/stream.h"
 
 namespace quv3::test {
 

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+#include "decoder/layer3/kernels.h"
+
+namespace quv3 {
+
+struct TransformMemory {
+    // The second halves of the last windowed transforms, kept sample-major per
+    // group of eight subbands ([channel][subband / 8][t][subband % 8]) so the
+    // kernels read and write whole vectors of subbands.
+    alignas(64) float OverlapBuffer[2][4][18][8];
+    // The transform output of the channel being synthesised: [subband][t].
+    alignas(64) float SubbandSamples[32][18];
+};
+static_assert(sizeof(TransformMemory::OverlapBuffer) == 4608);
+static_assert(sizeof(TransformMemory::SubbandSamples) == 2304);
+
+using ChannelOverlap = float (*)[18][8];
+
+inline float& OverlapValue(ChannelOverlap overlap, int sb, int t) { return overlap[sb >> 3][t][sb & 7]; }
+
+// Butterflies across subband boundaries 1 .. boundaries of one channel's lines.
+void AliasReduce(float* lines, int boundaries);
+// Subbands first .. end - 1 of one channel with one block type.
+void InverseTransformSubbands(const Kernels& k, const float* lines, int block_type, int first, int end,
+                              ChannelOverlap overlap, float (*subbands)[18]);
+// A subband whose 18 lines are all zero outputs its overlap alone (odd samples
+// of odd subbands negated) and leaves an overlap of zeros.
+void PassOverlapThrough(ChannelOverlap overlap, int sb, float (*subbands)[18]);
+
+}  // namespace quv3

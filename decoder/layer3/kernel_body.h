@@ -1,0 +1,420 @@
+#pragma once
+
+// The vector kernels, written once over the level's Simd (simd_<level>.h) and
+// instantiated by each kernels_<level>.cpp, which includes the level's header
+// first. A vector of V holds the same computation for several subbands, slots
+// or lines, one per lane, through exactly the scalar sequence of operations:
+// every level gives the plain level's samples bit for bit.
+#include "decoder/layer3/kernels.h"
+#include "decoder/layer3/simd.h"
+#include "decoder/layer3/simd_plain.h"
+#include "decoder/layer3/synthesis.h"
+#include "decoder/tables/quant_tables.h"
+#include "decoder/tables/synthesis_window_table.h"
+#include "decoder/tables/transform_tables.h"
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "stereo PCM is stored as little-endian sample pairs");
+
+namespace quv3 {
+namespace {
+
+#define QUV3_INLINE __attribute__((always_inline)) inline
+
+// ------------------------------------------------------------ transposes
+
+// L vectors of L lanes transposed in place (L = 1, 4 or 8): the shuffles of
+// the classic unpack, shuffle and lane-swap sequence.
+template <class V>
+QUV3_INLINE void Transpose(V* r) {
+    constexpr int L = kLanesOf<V>;
+    if constexpr (L == 4) {
+        const V t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
+        const V t1 = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
+        const V t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5);
+        const V t3 = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
+        r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+        r[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+        r[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+        r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+    } else if constexpr (L == 8) {
+        V t[8], u[8];
+        for (int k = 0; k < 8; k += 2) {
+            t[k] = __builtin_shufflevector(r[k], r[k + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+            t[k + 1] = __builtin_shufflevector(r[k], r[k + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+        }
+        for (int k = 0; k < 8; k += 4) {
+            u[k] = __builtin_shufflevector(t[k], t[k + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+            u[k + 1] = __builtin_shufflevector(t[k], t[k + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+            u[k + 2] = __builtin_shufflevector(t[k + 1], t[k + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+            u[k + 3] = __builtin_shufflevector(t[k + 1], t[k + 3], 2, 3, 10, 11, 6, 7, 14, 15);
+        }
+        for (int k = 0; k < 4; ++k) {
+            r[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+            r[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+        }
+    } else {
+        static_assert(L == 1);
+    }
+}
+
+// L rows of 18 values at a stride of 18 into 18 vectors of L lanes, in L x L
+// blocks; the last block starts at 18 - L and writes some columns again.
+template <class V>
+QUV3_INLINE void RowsToColumns(const float* rows, V* cols) {
+    constexpr int L = kLanesOf<V>;
+    for (int k0 = 0; k0 < 18; k0 += L) {
+        const int at = k0 < 18 - L ? k0 : 18 - L;
+        V r[L];
+        for (int l = 0; l < L; ++l) r[l] = LoadVec<V>(rows + 18 * l + at);
+        Transpose(r);
+        for (int l = 0; l < L; ++l) cols[at + l] = r[l];
+    }
+}
+
+template <class V>
+QUV3_INLINE void ColumnsToRows(const V* cols, float* rows) {
+    constexpr int L = kLanesOf<V>;
+    for (int k0 = 0; k0 < 18; k0 += L) {
+        const int at = k0 < 18 - L ? k0 : 18 - L;
+        V r[L];
+        for (int l = 0; l < L; ++l) r[l] = cols[at + l];
+        Transpose(r);
+        for (int l = 0; l < L; ++l) StoreVec(rows + 18 * l + at, r[l]);
+    }
+}
+
+// ------------------------------------------------------------ dequantization
+
+// q^(4/3) x gain with the sign of q: negation only flips the sign bit, and
+// q = 0 clears every bit (+0.0 even for a negative or zero gain).
+template <class S>
+void DequantizeLines(const int32_t* q, const float* gains, float* out, int32_t n) {
+    constexpr int N = S::kDequantLanes;
+    using I = Vec<int32_t, N>;
+    using F = Vec<float, N>;
+    for (int32_t i = 0; i < n; i += N) {
+        const I qv = LoadVec<I>(q + i);
+        const F v = S::Pow43(qv < 0 ? -qv : qv) * LoadVec<F>(gains + i);
+        const I bits = (reinterpret_cast<I>(v) ^ (qv & INT32_MIN)) & (qv != 0);
+        StoreVec(out + i, bits);
+    }
+}
+
+// ------------------------------------------------------------ mid/side
+
+template <class S, int N>
+QUV3_INLINE int32_t MidSideRun(float* left, float* right, int32_t i, int32_t end) {
+    using F = Vec<float, N>;
+    for (; i + N <= end; i += N) {
+        const auto l = S::Widen(LoadVec<F>(left + i));
+        const auto r = S::Widen(LoadVec<F>(right + i));
+        StoreVec(left + i, S::Narrow((l + r) * kMidSideScale));
+        StoreVec(right + i, S::Narrow((l - r) * kMidSideScale));
+    }
+    return i;
+}
+
+template <class S>
+void MidSideLines(float* left, float* right, int32_t begin, int32_t end) {
+    const int32_t i = MidSideRun<S, S::kDoubleLanes>(left, right, begin, end);
+    MidSideRun<PlainSimd, 1>(left, right, i, end);
+}
+
+// ------------------------------------------------------------ IMDCT
+
+// E[n] = sum_m x[m] cos(pi (2n + 1) m / 18), n = 0..8, for x[m] = in[2m + odd].
+// E[8 - n] differs from E[n] only in the sign of the odd-m terms, and E[4]
+// needs no multiplication.
+template <class V>
+QUV3_INLINE void Dct9(const V* in, int odd, V* e) {
+    const V* x = in + odd;
+    for (int n = 0; n < 4; ++n) {
+        const float* c = &kImdct9Cos[n * 8];  // c[m - 1] = cos(m (2n + 1) pi / 18)
+        const V even = x[0] + x[4] * c[1] + x[8] * c[3] + x[12] * c[5] + x[16] * c[7];
+        const V odd_terms = x[2] * c[0] + x[6] * c[2] + x[10] * c[4] + x[14] * c[6];
+        e[n] = even + odd_terms;
+        e[8 - n] = even - odd_terms;
+    }
+    e[4] = x[0] - x[4] + x[8] - x[12] + x[16];
+}
+
+// 3-point version for the short blocks: cos(pi (2n + 1) m / 6), n = 0..2.
+template <class V>
+QUV3_INLINE void Dct3(const V& x0, const V& x1, const V& x2, V* e) {
+    const V a = x0 + x2 * 0.5f;
+    const V b = x1 * kCos30;
+    e[0] = a + b;
+    e[1] = x0 - x2;
+    e[2] = a - b;
+}
+
+// The 36-point IMDCT x[i] = sum_k X[k] cos(pi/72 (2i + 1 + 18)(2k + 1)) through
+// two 9-point transforms, up to the 18 values t that x unfolds from:
+// x[i] = t[i + 9] for i < 9, -t[26 - i] for i < 27, -t[i - 27] above.
+// The sums of neighbours are formed from the input directly: each step reads
+// values the step before has not yet updated.
+template <class V>
+QUV3_INLINE void Imdct36Folded(const V* in, V* t) {
+    V x[18];
+    x[0] = in[0];
+    x[1] = in[1] + in[0];
+    for (int k = 2; k < 18; ++k) {
+        x[k] = in[k] + in[k - 1];
+        if (k & 1) x[k] += in[k - 2] + in[k - 3];
+    }
+    V e[9], o[9];
+    Dct9(x, 0, e);
+    Dct9(x, 1, o);
+    for (int n = 0; n < 9; ++n) {
+        const V on = o[n] * kImdct36OddScale[n];
+        t[n] = (e[n] + on) * kImdct36OutScale[n];
+        t[17 - n] = (e[n] - on) * kImdct36OutScale[17 - n];
+    }
+}
+
+// The 12-point IMDCT of one short window, multiplied by sin(pi/12 (i + 0.5)).
+template <class V>
+QUV3_INLINE void Imdct12(const V* in, V* out) {
+    V y[6];
+    y[0] = in[0];
+    for (int k = 1; k < 6; ++k) y[k] = in[k] + in[k - 1];
+    y[5] += in[3] + in[2];
+    y[3] += in[1] + in[0];
+    V e[3], o[3];
+    Dct3(y[0], y[2], y[4], e);
+    Dct3(y[1], y[3], y[5], o);
+    V t[6];
+    for (int n = 0; n < 3; ++n) {
+        const V on = o[n] * kImdct12OddScale[n];
+        t[n] = (e[n] + on) * kImdct12OutScale[n];
+        t[5 - n] = (e[n] - on) * kImdct12OutScale[5 - n];
+    }
+    for (int i = 0; i < 3; ++i) out[i] = t[i + 3] * kShortWindow[i];
+    for (int i = 3; i < 9; ++i) out[i] = -t[8 - i] * kShortWindow[i];
+    for (int i = 9; i < 12; ++i) out[i] = -t[i - 9] * kShortWindow[i];
+}
+
+// Value i of the 36-value block of a short-block subband: zero plus the
+// windows covering it, in window order.
+template <class V>
+QUV3_INLINE V ShortBlockValue(const V (*y)[12], int i) {
+    V z = V{} * 0.0f;
+    for (int win = 0; win < 3; ++win) {
+        const int at = i - 6 - 6 * win;
+        if (at >= 0 && at < 12) z += y[win][at];
+    }
+    return z;
+}
+
+// Windowed transform of 18 lines with their overlap: out[t] is the output
+// before the odd-subband sign rule. The overlap is read from ov and the new one
+// written to new_ov, 8 floats apart; they may be the same place, as every value
+// is read before it is written.
+template <class V>
+QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type, const float* ov, float* new_ov,
+                                     V* out) {
+    auto old = [ov](int t) { return LoadVec<V>(ov + 8 * t); };
+    auto keep = [new_ov](int t, V v) { StoreVec(new_ov + 8 * t, v); };
+    if (block_type != 2) {
+        V t[18];
+        Imdct36Folded(in, t);
+        for (int i = 0; i < 9; ++i) out[i] = old(i) + t[i + 9] * w[i];
+        for (int i = 9; i < 18; ++i) out[i] = old(i) + (-t[26 - i]) * w[i];
+        for (int i = 18; i < 27; ++i) keep(i - 18, (-t[26 - i]) * w[i]);
+        for (int i = 27; i < 36; ++i) keep(i - 18, (-t[i - 27]) * w[i]);
+    } else {
+        // The three windows' blocks start at 6, 12 and 18 of a 36-value block of
+        // zeros and are added in that order.
+        V y[3][12];
+        for (int win = 0; win < 3; ++win) Imdct12(in + 6 * win, y[win]);
+        for (int i = 0; i < 18; ++i) out[i] = old(i) + ShortBlockValue(y, i);
+        for (int i = 18; i < 36; ++i) keep(i - 18, ShortBlockValue(y, i));
+    }
+}
+
+// Subbands first .. first + L - 1 (first a multiple of L), those with their bit
+// set in lanes; the others are transformed too and their results dropped.
+// lines: the first subband's 18 lines, subbands 18 apart; overlap: its 18
+// values 8 apart (the overlap is kept sample-major per group of eight
+// subbands); rows: its output row, subbands 18 apart. Odd time samples of odd
+// subbands are negated on output (the frequency inversion of the polyphase
+// bank); the stored overlap is not.
+template <class S>
+void TransformSubbands(const float* lines, const float* window, int block_type, float* overlap, float* rows,
+                       int first, uint32_t lanes) {
+    using V = Vec<float, S::kFloatLanes>;
+    constexpr int L = S::kFloatLanes;
+    V in[18], out[18];
+    RowsToColumns(lines, in);
+    V flip;
+    for (int l = 0; l < L; ++l) flip[l] = (first + l) & 1 ? -1.0f : 1.0f;
+    if (lanes == (1u << L) - 1) {
+        TransformAndOverlap(in, window, block_type, overlap, overlap, out);
+        for (int t = 1; t < 18; t += 2) out[t] *= flip;
+        ColumnsToRows(out, rows);
+        return;
+    }
+    float fresh[18 * 8];
+    TransformAndOverlap(in, window, block_type, overlap, fresh, out);
+    for (int t = 1; t < 18; t += 2) out[t] *= flip;
+    Vec<int32_t, L> keep;
+    for (int l = 0; l < L; ++l) keep[l] = (lanes >> l) & 1 ? -1 : 0;
+    for (int t = 0; t < 18; ++t)
+        StoreVec(overlap + 8 * t, keep ? LoadVec<V>(fresh + 8 * t) : LoadVec<V>(overlap + 8 * t));
+    float staged[18 * L];
+    ColumnsToRows(out, staged);
+    for (int l = 0; l < L; ++l) {
+        if ((lanes >> l) & 1) __builtin_memcpy(rows + 18 * l, staged + 18 * l, sizeof(float) * 18);
+    }
+}
+
+// ------------------------------------------------------------ synthesis
+
+// One level of the decimation-in-frequency split for a block of n values:
+// R[0] is the plain sum, R[k >= 1] twice the DCT value.
+template <class V, int N>
+QUV3_INLINE void DctSplit(const V* v, V* r) {
+    if constexpr (N == 1) {
+        r[0] = v[0];
+    } else {
+        V a[N / 2], b[N / 2], ra[N / 2], rb[N / 2];
+        for (int k = 0; k < N / 2; ++k) {
+            a[k] = v[k] + v[N - 1 - k];
+            b[k] = (v[k] - v[N - 1 - k]) * kDctCosTable[(2 * k + 1) * 32 / N - 1];
+        }
+        DctSplit<V, N / 2>(a, ra);
+        DctSplit<V, N / 2>(b, rb);
+        for (int k = 0; k < N / 2; ++k) r[2 * k] = ra[k];
+        r[1] = rb[0];
+        for (int k = 1; k < N / 2; ++k) r[2 * k + 1] = rb[k] - r[2 * k - 1];
+    }
+}
+
+// The 32-point DCT of all 18 slots, L slots a vector: batches start at 0, L,
+// ... and the last at 18 - L, so some slots come out twice, the same values
+// both times. Out: one row of 32 values per slot.
+template <class V>
+QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
+    constexpr int L = kLanesOf<V>;
+    for (int s0 = 0; s0 < 18; s0 += L) {
+        const int at = s0 < 18 - L ? s0 : 18 - L;
+        V x[32], y[32];
+        for (int k = 0; k < 32; ++k) x[k] = LoadVec<V>(&subbands[k][at]);
+        DctSplit<V, 32>(x, y);
+        for (int n0 = 0; n0 < 32; n0 += L) {
+            Transpose(y + n0);
+            for (int l = 0; l < L; ++l) StoreVec(&slots[at + l][n0], y[n0 + l]);
+        }
+    }
+}
+
+// The history columns of one slot from its DCT output y, widened to double:
+// own (what the ISO V[0..31] doubles to) and other (V[32..63]):
+// own[0..15] = y[16..31]; own[16] = +0, own[16 + m] = -y[32 - m];
+// other[r] = -y[16 - r]; other[16] = -2 y[0] (formed in float), other[16 + m] = -y[m].
+template <class S>
+QUV3_INLINE void WriteRingColumns(const float* y, double* own, double* other) {
+    using F = Vec<float, 4>;
+    auto reversed = [](F v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); };
+    alignas(32) float c[64];  // own, then other, in float: every step is exact
+    for (int k = 0; k < 4; ++k) StoreVec(c + 4 * k, LoadVec<F>(y + 16 + 4 * k));
+    // [0, -y31, -y30, -y29]: the zero is put in after the negation, so it stays +0.
+    const F top = -reversed(LoadVec<F>(y + 28));
+    StoreVec(c + 16, __builtin_shufflevector(top, F{}, 4, 0, 1, 2));
+    for (int k = 1; k < 4; ++k) StoreVec(c + 16 + 4 * k, -reversed(LoadVec<F>(y + 29 - 4 * k)));
+    for (int k = 0; k < 4; ++k) StoreVec(c + 32 + 4 * k, -reversed(LoadVec<F>(y + 13 - 4 * k)));
+    StoreVec(c + 48, -(LoadVec<F>(y) * F{2.0f, 1.0f, 1.0f, 1.0f}));
+    for (int k = 1; k < 4; ++k) StoreVec(c + 48 + 4 * k, -LoadVec<F>(y + 4 * k));
+    constexpr int M = S::kDoubleLanes;
+    for (int k = 0; k < 32; k += M) {
+        StoreVec(own + k, S::Widen(LoadVec<Vec<float, M>>(c + k)));
+        StoreVec(other + k, S::Widen(LoadVec<Vec<float, M>>(c + 32 + k)));
+    }
+}
+
+// Windowing of P slots whose columns sit at ring slots c, c - 1, ...: output j
+// of a slot sums taps i = 0..15 in order, in double, tap i reading the slot i
+// back (own kind for even i, other for odd). A product of two floats is exact
+// in double, so a fused multiply-add rounds exactly once, as the separate
+// multiply and add do. The level clips each sum to -32767..32767 (a NaN sum to
+// -32767) and rounds it to the nearest integer, ties to even.
+template <class S, int P>
+QUV3_INLINE void WindowSlots(const double (*ring)[32][32], int c, int32_t (*out)[32]) {
+    constexpr int M = S::kDoubleLanes;
+    constexpr int K = 32 / M;
+    using D = Vec<double, M>;
+    D acc[P][K];
+    for (int n = 0; n < P; ++n)
+        for (int k = 0; k < K; ++k) acc[n][k] = D{} * 0.0;
+#pragma GCC unroll 16
+    for (int i = 0; i < 16; ++i) {
+        for (int k = 0; k < K; ++k) {
+            const D w = LoadVec<D>(&kSynthesisWindowByTap[i][M * k]);
+            for (int n = 0; n < P; ++n)
+                acc[n][k] = S::MulAdd(LoadVec<D>(&ring[i & 1][(c - n + i) & 31][M * k]), w, acc[n][k]);
+        }
+    }
+    for (int n = 0; n < P; ++n)
+        for (int k = 0; k < K; ++k) StoreVec(&out[n][M * k], S::ClipAndRound(acc[n][k]));
+}
+
+// 32 PCM values of one slot into the granule's buffer: the channel's places of
+// the interleaved pairs, or the mono run.
+QUV3_INLINE void StorePcm(int16_t* pcm, int channels, int ch, int slot, const int32_t* out) {
+    using U = Vec<uint32_t, 4>;
+    if (channels == 2) {
+        int16_t* pairs = pcm + 64 * slot;
+        for (int j = 0; j < 32; j += 4) {
+            const U v = LoadVec<U>(out + j);
+            const U old = LoadVec<U>(pairs + 2 * j);
+            StoreVec(pairs + 2 * j, ch == 0 ? (old & 0xFFFF0000u) | (v & 0xFFFFu) : (old & 0xFFFFu) | (v << 16));
+        }
+    } else {
+        // Every value lies within -32767..32767: the narrowing changes none.
+        for (int j = 0; j < 32; j += 4)
+            StoreVec(pcm + 32 * slot + j, __builtin_convertvector(LoadVec<Vec<int32_t, 4>>(out + j), Vec<int16_t, 4>));
+    }
+}
+
+// The 18 slots of one channel's granule: DCT, history columns, windowing, PCM.
+template <class S>
+void SynthesizeGranule(const float (*subbands)[18], SynthesisRing& ring, int16_t* pcm, int channels, int ch) {
+    constexpr int P = S::kSlotsPerPass;
+    alignas(64) float slots[18][32];
+    DctOfSlots<Vec<float, S::kFloatLanes>>(subbands, slots);
+    int c = ring.next;
+    for (int done = 0; done < 18;) {
+        int32_t out[P][32];
+        const int n = 18 - done < P ? 18 - done : P;
+        for (int m = 0; m < n; ++m) {
+            const int col = (c - m) & 31;
+            WriteRingColumns<S>(slots[done + m], ring.columns[0][col], ring.columns[1][col]);
+        }
+        if constexpr (P == 3) {
+            if (n == 3) {
+                WindowSlots<S, 3>(ring.columns, c, out);
+            } else if (n == 2) {
+                WindowSlots<S, 2>(ring.columns, c, out);
+            } else {
+                WindowSlots<S, 1>(ring.columns, c, out);
+            }
+        } else {
+            WindowSlots<S, P>(ring.columns, c, out);
+        }
+        for (int m = 0; m < n; ++m) StorePcm(pcm, channels, ch, done + m, out[m]);
+        c = (c - n) & 31;
+        done += n;
+    }
+    ring.next = c;
+}
+
+template <class S>
+constexpr Kernels KernelsOf(const char* name) {
+    return Kernels{name, S::kFloatLanes, DequantizeLines<S>, MidSideLines<S>, TransformSubbands<S>,
+                   SynthesizeGranule<S>};
+}
+
+#undef QUV3_INLINE
+
+}  // namespace
+}  // namespace quv3

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+// The portable vector type the kernels are written in: N values of T side by
+// side (GCC and Clang vector extensions). Arithmetic, comparisons (lanes of -1
+// or 0), ?: per lane, shuffles and conversions work on it on every target; a
+// vector of one value is plain scalar code. What such a type cannot say (table
+// gathers, rounding to integers, fused multiply-adds) each instruction-set
+// level supplies in its own header, simd_<level>.h.
+//
+// Each level's kernels are compiled in their own file with that level's
+// instruction set; everything here and in the kernel bodies has internal
+// linkage, so no function compiled for one level can stand in for another's.
+namespace quv3 {
+namespace {
+
+template <class T, int N>
+struct VecOf {
+    typedef T type __attribute__((vector_size(sizeof(T) * N)));
+};
+template <class T, int N>
+using Vec = typename VecOf<T, N>::type;
+
+template <class V>
+inline constexpr int kLanesOf = sizeof(V) / sizeof(V{}[0]);
+
+// Loads and stores of whole vectors at any alignment.
+template <class V, class T>
+__attribute__((always_inline)) inline V LoadVec(const T* from) {
+    V v;
+    __builtin_memcpy(&v, from, sizeof v);
+    return v;
+}
+
+template <class V, class T>
+__attribute__((always_inline)) inline void StoreVec(T* to, const V& v) {
+    __builtin_memcpy(to, &v, sizeof v);
+}
+
+}  // namespace
+}  // namespace quv3
