@@ -26,4 +26,10 @@ struct Platform {
 
 const Platform& NativePlatform();
 
+// Writes target by way of a temporary file beside it: fill writes the file
+// named temp and returns 1 on success; the temporary then replaces target in
+// one rename, so target is never half-written. On any failure the temporary is
+// removed and target stays as it was. 1 on success.
+int WriteReplacing(const char* target, int (*fill)(const char* temp, void* context), void* context);
+
 }  // namespace updater

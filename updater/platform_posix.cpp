@@ -115,10 +115,9 @@ int MessageBox(const char* text, const char* caption, int style) {
     return answer;
 }
 
-int CopyFile(const char* from, const char* to) {
-    char temp[4096];
-    if (std::snprintf(temp, sizeof temp, "%s.updater-%d", to, static_cast<int>(getpid())) >= static_cast<int>(sizeof temp))
-        return 0;
+// Copies the file named by context into temp, on disk when it returns.
+int CopyInto(const char* temp, void* context) {
+    const char* from = static_cast<const char*>(context);
     const int in = open(from, O_RDONLY | O_CLOEXEC);
     if (in < 0) return 0;
     const int out = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -147,15 +146,24 @@ int CopyFile(const char* from, const char* to) {
     close(in);
     if (fsync(out) != 0) ok = false;
     if (close(out) != 0) ok = false;
-    if (ok && rename(temp, to) != 0) ok = false;
-    if (!ok) unlink(temp);
     return ok ? 1 : 0;
 }
+
+int CopyFile(const char* from, const char* to) { return WriteReplacing(to, CopyInto, const_cast<char*>(from)); }
 
 const Platform kPosix = {'/', ModulePath, ReadInstallKey, MessageBox, CopyFile};
 
 }  // namespace
 
 const Platform& NativePlatform() { return kPosix; }
+
+int WriteReplacing(const char* target, int (*fill)(const char* temp, void* context), void* context) {
+    char temp[4096];
+    const int n = std::snprintf(temp, sizeof temp, "%s.updater-%d", target, static_cast<int>(getpid()));
+    if (n < 0 || n >= static_cast<int>(sizeof temp)) return 0;
+    if (fill(temp, context) == 1 && rename(temp, target) == 0) return 1;
+    unlink(temp);
+    return 0;
+}
 
 }  // namespace updater

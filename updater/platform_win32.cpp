@@ -31,26 +31,25 @@ int MessageBoxWin(const char* text, const char* caption, int style) {
     return MessageBoxA(nullptr, text, caption, type);  // IDOK, IDYES and IDNO are the kAnswer values
 }
 
-// CopyFileA onto a temporary name beside the target, then a replacing rename:
-// the target is never left half-written.
-int CopyFileWin(const char* from, const char* to) {
-    char temp[MAX_PATH + 32];
-    if (std::snprintf(temp, sizeof temp, "%s.updater-tmp", to) >= static_cast<int>(sizeof temp)) return 0;
-    if (!CopyFileA(from, temp, FALSE)) {
-        DeleteFileA(temp);
-        return 0;
-    }
-    if (!MoveFileExA(temp, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(temp);
-        return 0;
-    }
-    return 1;
+int CopyInto(const char* temp, void* context) {
+    return CopyFileA(static_cast<const char*>(context), temp, FALSE) ? 1 : 0;
 }
+
+int CopyFileWin(const char* from, const char* to) { return WriteReplacing(to, CopyInto, const_cast<char*>(from)); }
 
 const Platform kWin32 = {'\\', ModulePath, ReadInstallKey, MessageBoxWin, CopyFileWin};
 
 }  // namespace
 
 const Platform& NativePlatform() { return kWin32; }
+
+int WriteReplacing(const char* target, int (*fill)(const char* temp, void* context), void* context) {
+    char temp[MAX_PATH + 32];
+    const int n = std::snprintf(temp, sizeof temp, "%s.updater-%lu", target, GetCurrentProcessId());
+    if (n < 0 || n >= static_cast<int>(sizeof temp)) return 0;
+    if (fill(temp, context) == 1 && MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
+    DeleteFileA(temp);
+    return 0;
+}
 
 }  // namespace updater

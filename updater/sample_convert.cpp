@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "updater/platform.h"
+
 namespace updater {
 namespace {
 
@@ -10,7 +12,6 @@ constexpr int kBlockValues = 8192;
 constexpr int kPairBytes = 4 * kBlockValues;  // one left and one right block, interleaved
 constexpr int kMaxCodedBlock = 16400;
 constexpr int kCp8Block = 8192;
-constexpr const char* kPartSuffix = ".part";
 
 void PutLe(uint8_t* p, uint32_t v, int n) {
     for (int i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -149,6 +150,36 @@ void WriteWaveHeader(uint32_t data_bytes, uint32_t sample_rate, uint32_t channel
     PutLe(out + 40, data_bytes, 4);
 }
 
+namespace {
+
+struct Conversion {
+    const char* source;
+    bool cmp;
+    int result;  // ConvertSampleFile's result
+};
+
+// Converts the job's source into temp: 1 when the WAVE file is complete.
+int ConvertInto(const char* temp, void* context) {
+    Conversion& job = *static_cast<Conversion*>(context);
+    FILE* in = std::fopen(job.source, "rb");
+    if (in == nullptr) {
+        job.result = kUnreadableSource;
+        return 0;
+    }
+    FILE* out = std::fopen(temp, "wb");
+    if (out == nullptr) {
+        std::fclose(in);
+        job.result = kUnwritableOutput;
+        return 0;
+    }
+    job.result = job.cmp ? ConvertCmp(in, out) : ConvertCp8(in, out);
+    std::fclose(in);
+    if (std::fclose(out) != 0 && job.result > 0) job.result = kUnwritableOutput;
+    return job.result > 0 ? 1 : 0;
+}
+
+}  // namespace
+
 int ConvertSampleFile(char* source, char* destination) {
     const bool cmp = EndsWith3(source, "cmp");
     if (!cmp && !EndsWith3(source, "cp8")) return kNotSampleFile;
@@ -159,28 +190,9 @@ int ConvertSampleFile(char* source, char* destination) {
 
     // Written under a temporary name and renamed over the output when complete,
     // so a failure never leaves a WAVE file that a later step could take for good.
-    char part[kPathBytes];
-    if (std::strlen(output) + std::strlen(kPartSuffix) >= sizeof part) return kUnwritableOutput;
-    std::snprintf(part, sizeof part, "%s%s", output, kPartSuffix);
-    FILE* in = std::fopen(source, "rb");
-    if (in == nullptr) return kUnreadableSource;
-    FILE* out = std::fopen(part, "wb");
-    if (out == nullptr) {
-        std::fclose(in);
-        return kUnwritableOutput;
-    }
-    int r = cmp ? ConvertCmp(in, out) : ConvertCp8(in, out);
-    std::fclose(in);
-    if (std::fclose(out) != 0 && r > 0) r = kUnwritableOutput;
-    if (r > 0) {
-        // POSIX renames over an existing file; elsewhere it has to go first.
-        if (std::rename(part, output) != 0 && (std::remove(output), std::rename(part, output) != 0))
-            r = kUnwritableOutput;
-    }
-    if (r <= 0) {
-        std::remove(part);
-        return r;
-    }
+    Conversion job{source, cmp, kUnwritableOutput};
+    if (WriteReplacing(output, ConvertInto, &job) != 1) return job.result > 0 ? kUnwritableOutput : job.result;
+    const int r = job.result;
     std::memcpy(source, output, std::strlen(output) + 1);
     return r;
 }

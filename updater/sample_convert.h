@@ -7,12 +7,14 @@ namespace updater {
 inline constexpr int kPathBytes = 260;
 
 // Results of ConvertSampleFile.
-inline constexpr int kNotSampleFile = 0;
-inline constexpr int kConvertedCmp = 1;
-inline constexpr int kConvertedCp8 = 2;
-inline constexpr int kUnreadableSource = -1;  // missing, unreadable or shorter than its own structure
-inline constexpr int kBadBlockLength = -2;
-inline constexpr int kUnwritableOutput = -3;
+enum : int {
+    kNotSampleFile = 0,
+    kConvertedCmp = 1,
+    kConvertedCp8 = 2,
+    kUnreadableSource = -1,  // missing, unreadable or shorter than its own structure
+    kBadBlockLength = -2,
+    kUnwritableOutput = -3,
+};
 
 // The 44-byte header of a 16-bit PCM WAVE file holding data_bytes of samples.
 void WriteWaveHeader(uint32_t data_bytes, uint32_t sample_rate, uint32_t channels, uint8_t out[44]);

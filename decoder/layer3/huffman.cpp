@@ -67,25 +67,21 @@ __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, int
         if (kLinbits && (e & kLookupLinbitsFollow)) {
             n = static_cast<int>(CodeLength(e));
             uint64_t t = w << n;
-            if (x == 15) {
-                x += static_cast<int32_t>(t >> (64 - linbits));
-                t <<= linbits;
-                n += linbits;
-            }
-            if (x != 0) {
-                if (t >> 63) x = -x;
-                t <<= 1;
-                ++n;
-            }
-            if (y == 15) {
-                y += static_cast<int32_t>(t >> (64 - linbits));
-                t <<= linbits;
-                n += linbits;
-            }
-            if (y != 0) {
-                if (t >> 63) y = -y;
-                ++n;
-            }
+            // A 15 is extended by linbits, then a value other than 0 takes its sign bit.
+            auto finish = [&](int32_t& v) {
+                if (v == 15) {
+                    v += static_cast<int32_t>(t >> (64 - linbits));
+                    t <<= linbits;
+                    n += linbits;
+                }
+                if (v != 0) {
+                    if (t >> 63) v = -v;
+                    t <<= 1;
+                    ++n;
+                }
+            };
+            finish(x);
+            finish(y);
         } else {
             const uint64_t t = w << CodeLength(e);
             const int32_t nzx = (e & kLookupNonZeroX) ? 1 : 0, nzy = (e & kLookupNonZeroY) ? 1 : 0;

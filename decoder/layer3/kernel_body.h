@@ -57,29 +57,23 @@ QUV3_INLINE void Transpose(V* r) {
     }
 }
 
-// L rows of 18 values at a stride of 18 into 18 vectors of L lanes, in L x L
-// blocks; the last block starts at 18 - L and writes some columns again.
-template <class V>
-QUV3_INLINE void RowsToColumns(const float* rows, V* cols) {
+// L rows of 18 values at a stride of 18 to 18 vectors of L lanes and back, in
+// L x L blocks; the last block starts at 18 - L and moves some values again.
+template <bool kToColumns, class V>
+QUV3_INLINE void TransposeRows(float* rows, V* cols) {
     constexpr int L = kLanesOf<V>;
     for (int k0 = 0; k0 < 18; k0 += L) {
         const int at = k0 < 18 - L ? k0 : 18 - L;
         V r[L];
-        for (int l = 0; l < L; ++l) r[l] = LoadVec<V>(rows + 18 * l + at);
+        for (int l = 0; l < L; ++l) r[l] = kToColumns ? LoadVec<V>(rows + 18 * l + at) : cols[at + l];
         Transpose(r);
-        for (int l = 0; l < L; ++l) cols[at + l] = r[l];
-    }
-}
-
-template <class V>
-QUV3_INLINE void ColumnsToRows(const V* cols, float* rows) {
-    constexpr int L = kLanesOf<V>;
-    for (int k0 = 0; k0 < 18; k0 += L) {
-        const int at = k0 < 18 - L ? k0 : 18 - L;
-        V r[L];
-        for (int l = 0; l < L; ++l) r[l] = cols[at + l];
-        Transpose(r);
-        for (int l = 0; l < L; ++l) StoreVec(rows + 18 * l + at, r[l]);
+        for (int l = 0; l < L; ++l) {
+            if (kToColumns) {
+                cols[at + l] = r[l];
+            } else {
+                StoreVec(rows + 18 * l + at, r[l]);
+            }
+        }
     }
 }
 
@@ -245,13 +239,13 @@ void TransformSubbands(const float* lines, const float* window, int block_type, 
     using V = Vec<float, S::kFloatLanes>;
     constexpr int L = S::kFloatLanes;
     V in[18], out[18];
-    RowsToColumns(lines, in);
+    TransposeRows<true>(const_cast<float*>(lines), in);
     V flip;
     for (int l = 0; l < L; ++l) flip[l] = (first + l) & 1 ? -1.0f : 1.0f;
     if (lanes == (1u << L) - 1) {
         TransformAndOverlap(in, window, block_type, overlap, overlap, out);
         for (int t = 1; t < 18; t += 2) out[t] *= flip;
-        ColumnsToRows(out, rows);
+        TransposeRows<false>(rows, out);
         return;
     }
     float fresh[18 * 8];
@@ -262,7 +256,7 @@ void TransformSubbands(const float* lines, const float* window, int block_type, 
     for (int t = 0; t < 18; ++t)
         StoreVec(overlap + 8 * t, keep ? LoadVec<V>(fresh + 8 * t) : LoadVec<V>(overlap + 8 * t));
     float staged[18 * L];
-    ColumnsToRows(out, staged);
+    TransposeRows<false>(staged, out);
     for (int l = 0; l < L; ++l) {
         if ((lanes >> l) & 1) __builtin_memcpy(rows + 18 * l, staged + 18 * l, sizeof(float) * 18);
     }

@@ -38,5 +38,13 @@ __attribute__((always_inline)) inline void StoreVec(T* to, const V& v) {
     __builtin_memcpy(to, &v, sizeof v);
 }
 
+// Table lookups one lane at a time, for levels without a gather instruction.
+template <int N>
+__attribute__((always_inline)) inline Vec<float, N> GatherLanes(const float* table, Vec<int32_t, N> index) {
+    Vec<float, N> v;
+    for (int l = 0; l < N; ++l) v[l] = table[index[l]];
+    return v;
+}
+
 }  // namespace
 }  // namespace quv3

@@ -9,18 +9,18 @@ namespace quv3 {
 namespace {
 
 struct PlainSimd {
-    static constexpr int kFloatLanes = 1;  // subbands per transform, slots per DCT
-    static constexpr int kDequantLanes = 1;
-    static constexpr int kDoubleLanes = 1;  // windowing outputs per vector
-    static constexpr int kSlotsPerPass = 1;  // slots windowed together
+    // Subbands per transform and slots per DCT; lines per dequantization;
+    // outputs per windowing vector; slots windowed together.
+    static constexpr int kFloatLanes = 1, kDequantLanes = 1, kDoubleLanes = 1, kSlotsPerPass = 1;
+    using D = Vec<double, 1>;
 
-    static Vec<float, 1> Pow43(Vec<int32_t, 1> magnitude) { return Vec<float, 1>{kPow43Table[magnitude[0]]}; }
-    static Vec<double, 1> MulAdd(Vec<double, 1> a, Vec<double, 1> b, Vec<double, 1> c) { return a * b + c; }
-    static Vec<double, 1> Widen(Vec<float, 1> v) { return Vec<double, 1>{v[0]}; }
-    static Vec<float, 1> Narrow(Vec<double, 1> v) { return Vec<float, 1>{static_cast<float>(v[0])}; }
+    static Vec<float, 1> Pow43(Vec<int32_t, 1> m) { return GatherLanes<1>(kPow43Table.data(), m); }
+    static D MulAdd(D a, D b, D c) { return a * b + c; }
+    static D Widen(Vec<float, 1> v) { return D{v[0]}; }
+    static Vec<float, 1> Narrow(D v) { return Vec<float, 1>{static_cast<float>(v[0])}; }
     // Clipped to -32767..32767 (a NaN to -32767), then to the nearest integer,
     // ties to even (the default rounding mode, which nothing changes).
-    static Vec<int32_t, 1> ClipAndRound(Vec<double, 1> v) {
+    static Vec<int32_t, 1> ClipAndRound(D v) {
         double x = v[0] > -32767.0 ? v[0] : -32767.0;
         x = x < 32767.0 ? x : 32767.0;
         return Vec<int32_t, 1>{static_cast<int32_t>(__builtin_lrint(x))};
