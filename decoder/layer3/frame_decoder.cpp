@@ -38,7 +38,15 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
         // Short blocks get no alias reduction; a mixed block only the boundary
         // between its two long subbands, as in the ISO reference decoder.
         if (kind == BlockKind::kLong) {
-            AliasReduce(lines, 31);
+            // Outside joint stereo the lines from the decoded count on are +0: the
+            // subbands above it need no transform. An all-zero subband transforms
+            // to its overlap alone, which passing the overlap through gives too,
+            // but for the signs of zeros, which no PCM sample can show.
+            const int32_t live = (d.quantized.DecodedLineCount[ch] + 17) / 18;
+            if (!joint && live < active) active = live;
+            // Boundaries above active + 1 only move values between subbands that
+            // are not transformed.
+            AliasReduce(lines, active < 31 ? active + 1 : 31);
             // The butterflies carry the last active subband's top lines into the
             // next subband, which must then be transformed too.
             if (active < 32) ++active;

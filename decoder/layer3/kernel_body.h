@@ -306,8 +306,10 @@ QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
 // own (what the ISO V[0..31] doubles to) and other (V[32..63]):
 // own[0..15] = y[16..31]; own[16] = +0, own[16 + m] = -y[32 - m];
 // other[r] = -y[16 - r]; other[16] = -2 y[0] (formed in float), other[16 + m] = -y[m].
+// The column goes to column[0] (own) and column[1] (other), and to mirror as
+// well when that is given.
 template <class S>
-QUV3_INLINE void WriteRingColumns(const float* y, double* own, double* other) {
+QUV3_INLINE void WriteRingColumns(const float* y, double (*column)[32], double (*mirror)[32]) {
     using F = Vec<float, 4>;
     auto reversed = [](F v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); };
     alignas(32) float c[64];  // own, then other, in float: every step is exact
@@ -320,36 +322,47 @@ QUV3_INLINE void WriteRingColumns(const float* y, double* own, double* other) {
     StoreVec(c + 48, -(LoadVec<F>(y) * F{2.0f, 1.0f, 1.0f, 1.0f}));
     for (int k = 1; k < 4; ++k) StoreVec(c + 48 + 4 * k, -LoadVec<F>(y + 4 * k));
     constexpr int M = S::kDoubleLanes;
-    for (int k = 0; k < 32; k += M) {
-        StoreVec(own + k, S::Widen(LoadVec<Vec<float, M>>(c + k)));
-        StoreVec(other + k, S::Widen(LoadVec<Vec<float, M>>(c + 32 + k)));
+    for (int kind = 0; kind < 2; ++kind) {
+        for (int k = 0; k < 32; k += M) {
+            const auto v = S::Widen(LoadVec<Vec<float, M>>(c + 32 * kind + k));
+            StoreVec(&column[kind][k], v);
+            if (mirror) StoreVec(&mirror[kind][k], v);
+        }
     }
 }
 
 // Windowing of P slots whose columns sit at ring slots c, c - 1, ...: output j
 // of a slot sums taps i = 0..15 in order, in double, tap i reading the slot i
-// back (own kind for even i, other for odd). A product of two floats is exact
-// in double, so a fused multiply-add rounds exactly once, as the separate
-// multiply and add do. The level clips each sum to -32767..32767 (a NaN sum to
-// -32767) and rounds it to the nearest integer, ties to even.
+// back (own kind for even i, other for odd). The outputs go in runs of C
+// vectors, each run's window vectors loaded once for all P slots. A product of
+// two floats is exact in double, so a fused multiply-add rounds exactly once,
+// as the separate multiply and add do. The level clips each sum to
+// -32767..32767 (a NaN sum to -32767) and rounds it to the nearest integer,
+// ties to even.
 template <class S, int P>
-QUV3_INLINE void WindowSlots(const double (*ring)[32][32], int c, int32_t (*out)[32]) {
+QUV3_INLINE void WindowSlots(const double (*ring)[2][32], int c, int32_t (*out)[32]) {
     constexpr int M = S::kDoubleLanes;
-    constexpr int K = 32 / M;
+    constexpr int C = S::kWindowVectors;
     using D = Vec<double, M>;
-    D acc[P][K];
-    for (int n = 0; n < P; ++n)
-        for (int k = 0; k < K; ++k) acc[n][k] = D{} * 0.0;
-#pragma GCC unroll 16
-    for (int i = 0; i < 16; ++i) {
-        for (int k = 0; k < K; ++k) {
-            const D w = LoadVec<D>(&kSynthesisWindowByTap[i][M * k]);
-            for (int n = 0; n < P; ++n)
-                acc[n][k] = S::MulAdd(LoadVec<D>(&ring[i & 1][(c - n + i) & 31][M * k]), w, acc[n][k]);
+    const double(*from[P])[2][32];
+    for (int n = 0; n < P; ++n) from[n] = ring + ((c - n) & 31);
+    for (int j0 = 0; j0 < 32; j0 += C * M) {
+        D acc[P][C];
+        for (int n = 0; n < P; ++n)
+            for (int k = 0; k < C; ++k) acc[n][k] = D{} * 0.0;
+        // Unrolled by two only: fully unrolled, the compiler sums one output
+        // vector's taps after another, a chain of dependent adds.
+#pragma GCC unroll 2
+        for (int i = 0; i < 16; ++i) {
+            for (int k = 0; k < C; ++k) {
+                const D w = LoadVec<D>(&kSynthesisWindowByTap[i][j0 + M * k]);
+                for (int n = 0; n < P; ++n)
+                    acc[n][k] = S::MulAdd(LoadVec<D>(&from[n][i][i & 1][j0 + M * k]), w, acc[n][k]);
+            }
         }
+        for (int n = 0; n < P; ++n)
+            for (int k = 0; k < C; ++k) StoreVec(&out[n][j0 + M * k], S::ClipAndRound(acc[n][k]));
     }
-    for (int n = 0; n < P; ++n)
-        for (int k = 0; k < K; ++k) StoreVec(&out[n][M * k], S::ClipAndRound(acc[n][k]));
 }
 
 // 32 PCM values of one slot into the granule's buffer: the channel's places of
@@ -376,28 +389,17 @@ void SynthesizeGranule(const float (*subbands)[18], SynthesisRing& ring, int16_t
     constexpr int P = S::kSlotsPerPass;
     alignas(64) float slots[18][32];
     DctOfSlots<Vec<float, S::kFloatLanes>>(subbands, slots);
+    static_assert(18 % P == 0, "whole passes of slots");
     int c = ring.next;
-    for (int done = 0; done < 18;) {
+    for (int done = 0; done < 18; done += P) {
         int32_t out[P][32];
-        const int n = 18 - done < P ? 18 - done : P;
-        for (int m = 0; m < n; ++m) {
+        for (int m = 0; m < P; ++m) {
             const int col = (c - m) & 31;
-            WriteRingColumns<S>(slots[done + m], ring.columns[0][col], ring.columns[1][col]);
+            WriteRingColumns<S>(slots[done + m], ring.columns[col], col < 15 ? ring.columns[col + 32] : nullptr);
         }
-        if constexpr (P == 3) {
-            if (n == 3) {
-                WindowSlots<S, 3>(ring.columns, c, out);
-            } else if (n == 2) {
-                WindowSlots<S, 2>(ring.columns, c, out);
-            } else {
-                WindowSlots<S, 1>(ring.columns, c, out);
-            }
-        } else {
-            WindowSlots<S, P>(ring.columns, c, out);
-        }
-        for (int m = 0; m < n; ++m) StorePcm(pcm, channels, ch, done + m, out[m]);
-        c = (c - n) & 31;
-        done += n;
+        WindowSlots<S, P>(ring.columns, c, out);
+        for (int m = 0; m < P; ++m) StorePcm(pcm, channels, ch, done + m, out[m]);
+        c = (c - P) & 31;
     }
     ring.next = c;
 }

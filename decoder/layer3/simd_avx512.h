@@ -12,7 +12,8 @@ namespace quv3 {
 namespace {
 
 struct Avx512Simd {
-    static constexpr int kFloatLanes = 8, kDequantLanes = 16, kDoubleLanes = 8, kSlotsPerPass = 3;
+    static constexpr int kFloatLanes = 8, kDequantLanes = 16, kDoubleLanes = 8;
+    static constexpr int kSlotsPerPass = 3, kWindowVectors = 4;
     using D = Vec<double, 8>;
 
     // Magnitudes below 16 (nearly all lines) come from the table's first entries

@@ -10,8 +10,10 @@ namespace {
 
 struct PlainSimd {
     // Subbands per transform and slots per DCT; lines per dequantization;
-    // outputs per windowing vector; slots windowed together.
-    static constexpr int kFloatLanes = 1, kDequantLanes = 1, kDoubleLanes = 1, kSlotsPerPass = 1;
+    // outputs per windowing vector; slots windowed together, and vectors of
+    // outputs each window load serves.
+    static constexpr int kFloatLanes = 1, kDequantLanes = 1, kDoubleLanes = 1;
+    static constexpr int kSlotsPerPass = 1, kWindowVectors = 8;
     using D = Vec<double, 1>;
 
     static Vec<float, 1> Pow43(Vec<int32_t, 1> m) { return GatherLanes<1>(kPow43Table.data(), m); }
