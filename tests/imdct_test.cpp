@@ -109,16 +109,19 @@ TEST(InverseTransform, ShortBlocksStartWithTheOverlapAndLeaveSixZeros) {
 }
 
 TEST(InverseTransform, ZeroLinesPassTheOverlapThrough) {
-    auto s = NewState();
-    auto t = NewState();
-    for (int k = 0; k < 18; ++k) Overlap(*s, 0, 9, k) = Overlap(*t, 0, 9, k) = 0.25f * k;
-    Transform(*s, 0, 9, 0);
-    PassOverlapThrough(t->transform.OverlapBuffer[0], 9, t->transform.SubbandSamples);
-    for (int k = 0; k < 18; ++k) {
-        EXPECT_EQ(s->transform.SubbandSamples[9][k], t->transform.SubbandSamples[9][k]);
-        EXPECT_EQ(t->transform.SubbandSamples[9][k], k % 2 ? -0.25f * k : 0.25f * k);
-        EXPECT_EQ(Overlap(*t, 0, 9, k), 0.0f);
-        EXPECT_EQ(Overlap(*s, 0, 9, k), 0.0f);
+    for (int32_t level = 0; level <= CpuKernelLevel(); ++level) {
+        auto s = NewState();
+        auto t = NewState();
+        t->kernels = &KernelsAt(level);
+        for (int k = 0; k < 18; ++k) Overlap(*s, 0, 9, k) = Overlap(*t, 0, 9, k) = 0.25f * k;
+        Transform(*s, 0, 9, 0);
+        Transform(*t, kOverlapOnly, 9, 0);
+        for (int k = 0; k < 18; ++k) {
+            EXPECT_EQ(s->transform.SubbandSamples[9][k], t->transform.SubbandSamples[9][k]) << level;
+            EXPECT_EQ(t->transform.SubbandSamples[9][k], k % 2 ? -0.25f * k : 0.25f * k) << level;
+            EXPECT_EQ(Overlap(*t, 0, 9, k), 0.0f) << level;
+            EXPECT_EQ(Overlap(*s, 0, 9, k), 0.0f) << level;
+        }
     }
 }
 
@@ -133,7 +136,7 @@ TEST(InverseTransform, EveryLevelEqualsThePlainLevel) {
         auto single = NewState();
         batched->kernels = &KernelsAt(level);
         for (int granule = 0; granule < 40; ++granule) {
-            const int block_type = static_cast<int>(rng() % 4);
+            const int block_type = static_cast<int>(rng() % 5);  // 4: kOverlapOnly
             const int first = rng() % 3 == 0 ? 2 : 0;
             const int end = first + 1 + static_cast<int>(rng() % (32 - first));
             for (int i = 0; i < 576; ++i)

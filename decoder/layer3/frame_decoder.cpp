@@ -71,7 +71,7 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
             InverseTransformSubbands(k, lines, lower, 0, 2, overlap, subbands);
             InverseTransformSubbands(k, lines, upper, 2, active, overlap, subbands);
         }
-        for (int sb = transformed; sb < 32; ++sb) PassOverlapThrough(overlap, sb, subbands);
+        InverseTransformSubbands(k, lines, kOverlapOnly, transformed, 32, overlap, subbands);
         SynthesizeGranule(k, subbands, d.synthesis, ch, channels);
     }
     if (channels == 2) {

@@ -27,16 +27,8 @@ void InverseTransformSubbands(const Kernels& k, const float* lines, int block_ty
         const int lo = first > sb ? first - sb : 0;
         const int hi = end < sb + lanes ? end - sb : lanes;
         const uint32_t mask = ((1u << hi) - 1) & ~((1u << lo) - 1);
-        k.transform_subbands(lines + 18 * sb, kImdctWindows[block_type & 3], block_type, &OverlapValue(overlap, sb, 0),
-                             subbands[sb], sb, mask);
-    }
-}
-
-void PassOverlapThrough(ChannelOverlap overlap, int sb, float (*subbands)[18]) {
-    for (int t = 0; t < 18; ++t) {
-        float& ov = OverlapValue(overlap, sb, t);
-        subbands[sb][t] = (sb & 1) && (t & 1) ? -ov : ov;
-        ov = 0.0f;
+        k.transform_subbands(lines + 18 * sb, kImdctWindows[block_type & 3], block_type,
+                             &OverlapValue(overlap, sb, 0), subbands[sb], sb, mask);
     }
 }
 

@@ -23,11 +23,9 @@ inline float& OverlapValue(ChannelOverlap overlap, int sb, int t) { return overl
 
 // Butterflies across subband boundaries 1 .. boundaries of one channel's lines.
 void AliasReduce(float* lines, int boundaries);
-// Subbands first .. end - 1 of one channel with one block type.
+// Subbands first .. end - 1 of one channel with one block type; kOverlapOnly
+// for subbands whose lines are all zero.
 void InverseTransformSubbands(const Kernels& k, const float* lines, int block_type, int first, int end,
                               ChannelOverlap overlap, float (*subbands)[18]);
-// A subband whose 18 lines are all zero outputs its overlap alone (odd samples
-// of odd subbands negated) and leaves an overlap of zeros.
-void PassOverlapThrough(ChannelOverlap overlap, int sb, float (*subbands)[18]);
 
 }  // namespace quv3

@@ -209,7 +209,10 @@ QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type
                                      V* out) {
     auto old = [ov](int t) { return LoadVec<V>(ov + 8 * t); };
     auto keep = [new_ov](int t, V v) { StoreVec(new_ov + 8 * t, v); };
-    if (block_type != 2) {
+    if (block_type == kOverlapOnly) {
+        for (int i = 0; i < 18; ++i) out[i] = old(i);
+        for (int i = 0; i < 18; ++i) keep(i, V{} * 0.0f);
+    } else if (block_type != 2) {
         V t[18];
         Imdct36Folded(in, t);
         for (int i = 0; i < 9; ++i) out[i] = old(i) + t[i + 9] * w[i];
@@ -239,7 +242,7 @@ void TransformSubbands(const float* lines, const float* window, int block_type, 
     using V = Vec<float, S::kFloatLanes>;
     constexpr int L = S::kFloatLanes;
     V in[18], out[18];
-    TransposeRows<true>(const_cast<float*>(lines), in);
+    if (block_type != kOverlapOnly) TransposeRows<true>(const_cast<float*>(lines), in);
     V flip;
     for (int l = 0; l < L; ++l) flip[l] = (first + l) & 1 ? -1.0f : 1.0f;
     if (lanes == (1u << L) - 1) {
@@ -344,21 +347,24 @@ QUV3_INLINE void WindowSlots(const double (*ring)[2][32], int c, int32_t (*out)[
     constexpr int M = S::kDoubleLanes;
     constexpr int C = S::kWindowVectors;
     using D = Vec<double, M>;
-    const double(*from[P])[2][32];
-    for (int n = 0; n < P; ++n) from[n] = ring + ((c - n) & 31);
+    // The pass's oldest slot; slot n's columns begin P - 1 - n slots after it.
+    const double(*base)[2][32] = ring + ((c - (P - 1)) & 31);
     for (int j0 = 0; j0 < 32; j0 += C * M) {
         D acc[P][C];
         for (int n = 0; n < P; ++n)
             for (int k = 0; k < C; ++k) acc[n][k] = D{} * 0.0;
-        // Unrolled by two only: fully unrolled, the compiler sums one output
-        // vector's taps after another, a chain of dependent adds.
-#pragma GCC unroll 2
-        for (int i = 0; i < 16; ++i) {
+        // Taps in pairs, an even one (own kind) and an odd one (other kind), so
+        // that every address is a fixed offset from base.
+        auto tap = [&](int i, int kind) {
             for (int k = 0; k < C; ++k) {
                 const D w = LoadVec<D>(&kSynthesisWindowByTap[i][j0 + M * k]);
                 for (int n = 0; n < P; ++n)
-                    acc[n][k] = S::MulAdd(LoadVec<D>(&from[n][i][i & 1][j0 + M * k]), w, acc[n][k]);
+                    acc[n][k] = S::MulAdd(LoadVec<D>(&base[P - 1 - n + i][kind][j0 + M * k]), w, acc[n][k]);
             }
+        };
+        for (int i = 0; i < 16; i += 2) {
+            tap(i, 0);
+            tap(i + 1, 1);
         }
         for (int n = 0; n < P; ++n)
             for (int k = 0; k < C; ++k) StoreVec(&out[n][j0 + M * k], S::ClipAndRound(acc[n][k]));
@@ -389,13 +395,13 @@ void SynthesizeGranule(const float (*subbands)[18], SynthesisRing& ring, int16_t
     constexpr int P = S::kSlotsPerPass;
     alignas(64) float slots[18][32];
     DctOfSlots<Vec<float, S::kFloatLanes>>(subbands, slots);
-    static_assert(18 % P == 0, "whole passes of slots");
+    static_assert(18 % P == 0 && P <= 3, "whole passes of slots, within the ring's mirror");
     int c = ring.next;
     for (int done = 0; done < 18; done += P) {
         int32_t out[P][32];
         for (int m = 0; m < P; ++m) {
             const int col = (c - m) & 31;
-            WriteRingColumns<S>(slots[done + m], ring.columns[col], col < 15 ? ring.columns[col + 32] : nullptr);
+            WriteRingColumns<S>(slots[done + m], ring.columns[col], col < 17 ? ring.columns[col + 32] : nullptr);
         }
         WindowSlots<S, P>(ring.columns, c, out);
         for (int m = 0; m < P; ++m) StorePcm(pcm, channels, ch, done + m, out[m]);

@@ -11,6 +11,8 @@ namespace quv3 {
 
 struct SynthesisRing;
 
+inline constexpr int kOverlapOnly = 4;
+
 struct Kernels {
     const char* name;
     // Subbands per inverse transform, slots per DCT: 1, 4 or 8.
@@ -22,7 +24,9 @@ struct Kernels {
     void (*mid_side_lines)(float* left, float* right, int32_t begin, int32_t end);
     // The windowed IMDCT with overlap-add of subbands first .. first + lanes - 1
     // (those whose bit is set in mask): their lines 18 apart, their overlap
-    // values 8 apart, their output rows 18 apart.
+    // values 8 apart, their output rows 18 apart. Block type kOverlapOnly:
+    // their lines are all zero, so the output is the overlap alone (odd samples
+    // of odd subbands negated) and the new overlap is zero; lines is not read.
     void (*transform_subbands)(const float* lines, const float* window, int block_type, float* overlap, float* rows,
                                int first, uint32_t mask);
     // One channel's 18 slots into the granule's PCM buffer.

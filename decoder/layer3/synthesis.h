@@ -9,12 +9,13 @@ namespace quv3 {
 // One channel's polyphase history: for each of the last 32 slots the column
 // its own half of the ISO V buffer receives (kind 0, twice V[0..31]) and the
 // column of the other half (kind 1, twice V[32..63]), as doubles:
-// [slot][kind][row]. Slots 0..14 are kept again at 32..46, so the 16 slots a
-// slot's windowing reads, from its own on, follow each other without wrapping.
+// [slot][kind][row]. Slots 0..16 are kept again at 32..48, so the 16 slots a
+// slot's windowing reads, from its own on, follow each other without wrapping,
+// for up to three slots windowed together.
 // next is the ring slot the next slot writes. Tap i of a slot reads kind 0 of
 // the slot i back when i is even, kind 1 when it is odd.
 struct SynthesisRing {
-    alignas(64) double columns[47][2][32];
+    alignas(64) double columns[49][2][32];
     int32_t next;
 };
 
