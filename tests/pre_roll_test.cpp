@@ -61,17 +61,14 @@ Frames FramesOf(const std::string& path) {
     return f;
 }
 
-// after must be the straight decode's calls from some frame on; returns that frame.
-size_t ExpectTail(const Calls& straight, const Calls& after, const std::string& what) {
-    EXPECT_LE(after.size(), straight.size()) << what;
-    const size_t first = straight.size() - std::min(after.size(), straight.size());
-    for (size_t i = 0; i < after.size() && first + i < straight.size(); ++i) {
-        if (after[i] != straight[first + i]) {
-            ADD_FAILURE() << what << ": call " << i << " after landing on frame " << first << " differs";
-            break;
-        }
-    }
-    return first;
+// The first kCompared calls after landing on frame `at` against the straight
+// decode's calls from there.
+constexpr int kCompared = 8;
+
+bool SameCalls(const Calls& straight, size_t at, const Calls& after) {
+    for (size_t i = 0; i < after.size(); ++i)
+        if (at + i >= straight.size() || after[i] != straight[at + i]) return false;
+    return true;
 }
 
 std::vector<std::string> AllStreams() {
@@ -114,9 +111,9 @@ TEST(PreRoll, SeekLandsOnTheExactFrame) {
                 ExitQuv();
                 continue;
             }
-            const Calls after = DecodeRest();
+            const Calls after = DecodeRest(kCompared);
             ExitQuv();
-            EXPECT_EQ(ExpectTail(straight, after, what), want) << what;
+            EXPECT_TRUE(SameCalls(straight, want, after)) << what << ": not frame " << want << "'s samples";
             ++seeks;
         }
     }
@@ -135,20 +132,23 @@ TEST(PreRoll, StepsBackToTheExactFrame) {
                 ASSERT_EQ(InitQuv(path.c_str(), nullptr), 0);
                 DecodeRest(decoded);
                 for (int i = 0; i < steps; ++i) EXPECT_EQ(QuvOneBck(), 0);
-                const Calls after = DecodeRest();
+                const Calls after = DecodeRest(kCompared);
                 ExitQuv();
                 const std::string what = path + " after " + std::to_string(decoded) + " calls and " +
                                          std::to_string(steps) + " steps back";
-                const size_t landed = ExpectTail(straight, after, what);
-                EXPECT_LE(landed, static_cast<size_t>(decoded)) << what;
-                // More than 2008 bytes into the stream each step goes back one frame
-                // (nearer its start the decoder goes back to the first frame).
+                // More than 2008 bytes into the stream each step goes back one frame;
+                // nearer its start the decoder goes back to the first frame.
                 const int back = decoded - steps;
                 if (back > 0 && frames.at[back] > 2100 &&
                     std::all_of(frames.findable.begin() + back, frames.findable.begin() + decoded + 1,
                                 [](bool b) { return b; })) {
-                    EXPECT_EQ(landed, static_cast<size_t>(back)) << what;
+                    EXPECT_TRUE(SameCalls(straight, static_cast<size_t>(back), after))
+                        << what << ": not frame " << back << "'s samples";
+                    continue;
                 }
+                int landed = decoded;
+                while (landed >= 0 && !SameCalls(straight, static_cast<size_t>(landed), after)) --landed;
+                EXPECT_GE(landed, 0) << what << ": the samples of no frame";
             }
         }
     }

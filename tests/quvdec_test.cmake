@@ -1,6 +1,7 @@
 # quvdec decodes to a WAV of the expected size, describes streams, and fails
-# clearly on a missing file.
-execute_process(COMMAND ${QUVDEC} -q ${INPUT} -o ${OUT} RESULT_VARIABLE rc)
+# clearly on a missing file. EMULATOR: what runs it in a cross build.
+separate_arguments(run UNIX_COMMAND "${EMULATOR}")
+execute_process(COMMAND ${run} ${QUVDEC} -q ${INPUT} -o ${OUT} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "quvdec failed: ${rc}")
 endif()
@@ -10,11 +11,11 @@ file(READ ${OUT} head LIMIT 4 HEX)
 if(NOT head STREQUAL "52494646" OR size LESS 250000 OR size GREATER 300000)
   message(FATAL_ERROR "unexpected WAV: ${head} ${size} bytes")
 endif()
-execute_process(COMMAND ${QUVDEC} --info ${INPUT} OUTPUT_VARIABLE info RESULT_VARIABLE rc)
+execute_process(COMMAND ${run} ${QUVDEC} --info ${INPUT} OUTPUT_VARIABLE info RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0 OR NOT info MATCHES "sample rate: +44100 Hz" OR NOT info MATCHES "duration: +1\\.")
   message(FATAL_ERROR "unexpected --info output: ${info}")
 endif()
-execute_process(COMMAND ${QUVDEC} /nonexistent.mp3 ERROR_VARIABLE err RESULT_VARIABLE rc)
+execute_process(COMMAND ${run} ${QUVDEC} /nonexistent.mp3 ERROR_VARIABLE err RESULT_VARIABLE rc)
 if(rc EQUAL 0 OR NOT err MATCHES "cannot open file \\(-5\\)")
   message(FATAL_ERROR "missing file: rc ${rc}, ${err}")
 endif()

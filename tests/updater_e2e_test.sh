@@ -3,6 +3,7 @@
 # .reg file beside it; answered yes, then no, then with the key missing.
 set -euo pipefail
 updater=$1
+run=${QUV3_EMULATOR:-}  # what runs the program in a cross build
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 prog="$tmp/prog"; inst="$tmp/installed"
@@ -18,7 +19,7 @@ printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWAR
 
 fail() { echo "FAIL: $*"; exit 1; }
 
-out=$(UPDATER_REGISTRY="$tmp/drums.reg" UPDATER_ANSWER=yes "$prog/updater" < /dev/null)
+out=$(UPDATER_REGISTRY="$tmp/drums.reg" UPDATER_ANSWER=yes $run "$prog/updater" < /dev/null)
 echo "$out"
 grep -q '^\[Update info:\]$' <<<"$out" || fail "no confirmation box"
 grep -q '^Three new sounds\.$' <<<"$out" || fail "confirmation text"
@@ -33,11 +34,11 @@ cmp -s "$prog/notes.txt" "$inst/notes.txt" || fail "notes.txt copied"
 ls "$inst" | grep -q updater- && fail "temporary copy left behind"
 
 rm -f "$inst"/*
-out=$(UPDATER_REGISTRY="$tmp/drums.reg" UPDATER_ANSWER=no "$prog/updater" < /dev/null)
+out=$(UPDATER_REGISTRY="$tmp/drums.reg" UPDATER_ANSWER=no $run "$prog/updater" < /dev/null)
 grep -q '^ 0 files have been installed\.$' <<<"$out" || fail "no answer: count"
 [ -z "$(ls "$inst")" ] || fail "no answer copied files"
 
-out=$(UPDATER_REGISTRY="$tmp/none.reg" "$prog/updater" < /dev/null)
+out=$(UPDATER_REGISTRY="$tmp/none.reg" $run "$prog/updater" < /dev/null)
 grep -q '^\[ Error:\]$' <<<"$out" || fail "error box caption"
 grep -q '^Drum Kit is not installed on this computer\. $' <<<"$out" || fail "error text"
 echo "updater end to end: ok"
