@@ -14,16 +14,25 @@ int ModulePath(char* buffer, int capacity) {
     return static_cast<int>(n);
 }
 
-// The default value of HKEY_LOCAL_MACHINE\subkey, opened with full access; its type is not examined.
-int ReadInstallKey(const char* subkey, char* value, int capacity) {
+// The default value of HKEY_LOCAL_MACHINE\subkey in one registry view, opened
+// with full access; its type is not examined.
+int ReadDefaultValue(const char* subkey, REGSAM view, char* value, int capacity) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return 0;
     DWORD size = static_cast<DWORD>(capacity);
     const LONG r = RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(key);
     if (r != ERROR_SUCCESS) return 0;
     value[size < static_cast<DWORD>(capacity) ? size : capacity - 1] = '\0';
     return 1;
+}
+
+// The products are installed by 32-bit installers, which write their keys into
+// the 32-bit view (WOW6432Node on 64-bit Windows): that view first, for the
+// 32-bit and the 64-bit build alike, then the 64-bit view.
+int ReadInstallKey(const char* subkey, char* value, int capacity) {
+    return ReadDefaultValue(subkey, KEY_WOW64_32KEY, value, capacity) ||
+           ReadDefaultValue(subkey, KEY_WOW64_64KEY, value, capacity);
 }
 
 int MessageBoxWin(const char* text, const char* caption, int style) {

@@ -2,9 +2,9 @@
 # The Windows deliverables for real: the export tables of both builds, the
 # 64-bit quv3.dll under Wine against the Linux build's PCM, and updater.exe in a
 # fresh Wine prefix under Xvfb with its message boxes answered by key presses.
-# Usage: run_wine_tests.sh WIN64_BUILD WIN32_BUILD LINUX_QUVDEC FIXTURE_DIR
+# Usage: run_wine_tests.sh WIN64_BUILD WIN32_BUILD LINUX_QUVDEC FIXTURE_DIR VERSION
 set -euo pipefail
-win64=$(cd "$1" && pwd) win32=$(cd "$2" && pwd) quvdec=$3 fixtures=$(cd "$4" && pwd)
+win64=$(cd "$1" && pwd) win32=$(cd "$2" && pwd) quvdec=$3 fixtures=$(cd "$4" && pwd) version=$5
 tmp=$(mktemp -d)
 export WINEPREFIX="$tmp/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$tmp"; }
@@ -22,6 +22,29 @@ for pair in "x86_64:$win64" "i686:$win32"; do
   deps=$("$arch-w64-mingw32-objdump" -p "$dir/quv3.dll" | awk '/DLL Name/ {print $3}' | sort | tr '\n' ' ')
   case "$deps" in *gcc*|*stdc++*|*winpthread*) fail "$arch quv3.dll needs a compiler runtime: $deps" ;; esac
   echo "$arch: exports $names; imports $deps"
+done
+
+echo "== resources: version information, the updater's manifest and icon"
+for dir in "$win64" "$win32"; do
+  for f in quv3.dll updater.exe quvdec.exe; do
+    wrestool -x --raw -t 16 "$dir/$f" > "$tmp/version.bin" || fail "$f: no version information"
+    for field in FileVersion ProductVersion; do
+      [ "$(strings -el "$tmp/version.bin" | grep -x -A1 "$field" | tail -n1)" = "$version" ] || fail "$f: $field"
+    done
+    fixed=$(python3 -c "
+import struct, sys
+d = open('$tmp/version.bin', 'rb').read(); i = d.find(struct.pack('<I', 0xFEEF04BD))
+ms, ls = struct.unpack('<II', d[i + 8:i + 16]); print('%d.%d.%d' % (ms >> 16, ms & 0xFFFF, ls >> 16))")
+    [ "$fixed" = "$version" ] || fail "$f: fixed file version $fixed"
+  done
+  wrestool -x --raw -t 24 "$dir/updater.exe" > "$tmp/manifest.xml" || fail "updater.exe: no manifest"
+  grep -q 'requestedExecutionLevel level="requireAdministrator"' "$tmp/manifest.xml" || fail "manifest: elevation"
+  grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' "$tmp/manifest.xml" || fail "manifest: controls"
+  [ "$(grep -c '<supportedOS Id=' "$tmp/manifest.xml")" -eq 5 ] || fail "manifest: supported systems"
+  grep -q '<dpiAware[^>]*>true/pm</dpiAware>' "$tmp/manifest.xml" || fail "manifest: DPI awareness"
+  grep -q "version=\"$version.0\"" "$tmp/manifest.xml" || fail "manifest: version"
+  wrestool -l -t 14 "$dir/updater.exe" | grep -q group_icon || fail "updater.exe: no icon"
+  echo "$(basename "$dir"): version $version in all three, manifest and icon in updater.exe"
 done
 
 wine wineboot -i >/dev/null 2>&1 || true
@@ -98,14 +121,28 @@ cmp -s "$prog/kick.wav" "$inst/kick.wav" || fail "kick.wav not installed"
 cmp -s "$prog/snare.wav" "$inst/snare.wav" || fail "snare.wav not installed"
 cmp -s "$prog/notes.txt" "$inst/notes.txt" || fail "notes.txt not installed"
 [ -z "$(ls "$inst" | grep tmp || true)" ] || fail "temporary copy left behind"
-echo "yes: three files installed"
+echo "key in the 64-bit view only: three files installed"
 
 rm -f "$inst"/*
 run "Update info:" n "Ready: " Return || fail "no run"
 [ -z "$(ls "$inst")" ] || fail "the No answer installed files"
 echo "no: nothing installed"
 
-wine reg delete 'HKLM\Software\Maker\Drums' /f /reg:64 >/dev/null 2>&1 || fail "reg delete"
+# The 32-bit registry view, where 32-bit installers write, is read first.
+inst32="$WINEPREFIX/drive_c/Drums32"
+mkdir -p "$inst32"
+wine reg add 'HKLM\Software\Maker\Drums' /ve /d 'C:\Drums32\drums.exe' /f /reg:32 >/dev/null 2>&1 || fail "reg add 32"
+run "Update info:" Return "Ready: " Return || fail "both views run"
+cmp -s "$prog/notes.txt" "$inst32/notes.txt" || fail "with the key in both views, the 32-bit view's path"
+[ -z "$(ls "$inst")" ] || fail "with the key in both views, the 64-bit view's path was used"
+echo "key in both views: the 32-bit view's path"
+rm -f "$inst32"/*
+wine reg delete 'HKLM\Software\Maker\Drums' /f /reg:64 >/dev/null 2>&1 || fail "reg delete 64"
+run "Update info:" Return "Ready: " Return || fail "32-bit view run"
+cmp -s "$prog/notes.txt" "$inst32/notes.txt" || fail "key in the 32-bit view only"
+echo "key in the 32-bit view only: found"
+
+wine reg delete 'HKLM\Software\Maker\Drums' /f /reg:32 >/dev/null 2>&1 || fail "reg delete"
 run " Error:" Return || fail "no error box for the missing key"
 echo "missing key: error box shown"
 echo "windows deliverables under Wine: ok"
