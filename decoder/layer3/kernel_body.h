@@ -353,18 +353,14 @@ QUV3_INLINE void WindowSlots(const double (*ring)[2][32], int c, int32_t (*out)[
         D acc[P][C];
         for (int n = 0; n < P; ++n)
             for (int k = 0; k < C; ++k) acc[n][k] = D{} * 0.0;
-        // Taps in pairs, an even one (own kind) and an odd one (other kind), so
-        // that every address is a fixed offset from base.
-        auto tap = [&](int i, int kind) {
+        // Fully unrolled: every address is a fixed offset from base.
+#pragma GCC unroll 16
+        for (int i = 0; i < 16; ++i) {
             for (int k = 0; k < C; ++k) {
                 const D w = LoadVec<D>(&kSynthesisWindowByTap[i][j0 + M * k]);
                 for (int n = 0; n < P; ++n)
-                    acc[n][k] = S::MulAdd(LoadVec<D>(&base[P - 1 - n + i][kind][j0 + M * k]), w, acc[n][k]);
+                    acc[n][k] = S::MulAdd(LoadVec<D>(&base[P - 1 - n + i][i & 1][j0 + M * k]), w, acc[n][k]);
             }
-        };
-        for (int i = 0; i < 16; i += 2) {
-            tap(i, 0);
-            tap(i + 1, 1);
         }
         for (int n = 0; n < P; ++n)
             for (int k = 0; k < C; ++k) StoreVec(&out[n][j0 + M * k], S::ClipAndRound(acc[n][k]));
