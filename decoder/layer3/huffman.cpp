@@ -158,17 +158,21 @@ int32_t DecodeSpectrum(MainDataBuffer& m, const SideInfo& si, const BandLayout& 
         pos += 4;
     }
     m.bit_pos = static_cast<int32_t>(bit);
+    return FinishSpectrum(m, ch, pos, count1_start, used, budget, out);
+}
 
-    // Encoders may leave stuffing bits after the last count1 quadruple; the
-    // quadruple begun in them runs past the budget and is dropped, as the ISO
-    // reference decoder does. The position then lands exactly on the
-    // part2_3_length boundary, over leftover bits or back over bits read beyond
-    // the budget, and the lines above the decoded ones are cleared.
+// Encoders may leave stuffing bits after the last count1 quadruple; the
+// quadruple begun in them runs past the budget and is dropped, as the ISO
+// reference decoder does. The position then lands exactly on the
+// part2_3_length boundary, over leftover bits or back over bits read beyond
+// the budget, and the lines above the decoded ones are cleared.
+int32_t FinishSpectrum(MainDataBuffer& m, int ch, int32_t pos, int32_t count1_start, int32_t used, int32_t budget,
+                       QuantizedSpectrum& out) {
     if (used > budget && pos > count1_start) pos -= 4;
     if (used != budget) SkipMainDataBits(m, budget - used);
     if (pos > 576) pos = 576;
     out.DecodedLineCount[ch] = pos;
-    for (int32_t i = pos; i < 576; ++i) q[i] = 0;
+    for (int32_t i = pos; i < 576; ++i) out.QuantizedValues[ch][i] = 0;
     return used - budget;
 }
 

@@ -21,6 +21,11 @@ struct QuantizedSpectrum {
 // beyond it (negative: left over).
 int32_t DecodeSpectrum(MainDataBuffer& m, const SideInfo& si, const BandLayout& bands, int gr, int ch,
                        int32_t part2_bits, QuantizedSpectrum& q);
+// The end of a granule and channel's decoding, pos lines decoded (the count1
+// region from count1_start on) with used bits of the budget; returns the bits
+// read beyond the budget.
+int32_t FinishSpectrum(MainDataBuffer& m, int ch, int32_t pos, int32_t count1_start, int32_t used, int32_t budget,
+                       QuantizedSpectrum& out);
 // The exclusive end lines of the three big-values regions.
 void RegionBounds(const SideInfo& si, const BandLayout& bands, int gr, int ch, int32_t bounds[3]);
 

@@ -114,13 +114,7 @@ int32_t DecodeSpectrumBySearch(MainDataBuffer& m, const SideInfo& si, const Band
         }
         pos += 4;
     }
-    // The quadruple that runs past the budget is dropped; the position lands on it.
-    if (used > budget && pos > count1_start) pos -= 4;
-    if (used != budget) SkipMainDataBits(m, budget - used);
-    if (pos > 576) pos = 576;
-    out.DecodedLineCount[ch] = pos;
-    for (int32_t i = pos; i < 576; ++i) q[i] = 0;
-    return used - budget;
+    return FinishSpectrum(m, ch, pos, count1_start, used, budget, out);
 }
 
 }  // namespace quv3::test
