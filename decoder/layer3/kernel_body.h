@@ -20,6 +20,16 @@ namespace {
 
 #define QUV3_INLINE __attribute__((always_inline)) inline
 
+// Under clang's sanitizers the windowing taps stay rolled: instrumenting the
+// unrolled body takes minutes. The sums are the same either way.
+#define QUV3_UNROLL_TAPS _Pragma("GCC unroll 16")
+#if defined(__clang__) && defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#undef QUV3_UNROLL_TAPS
+#define QUV3_UNROLL_TAPS _Pragma("clang loop unroll(disable)")
+#endif
+#endif
+
 // ------------------------------------------------------------ transposes
 
 // L vectors of L lanes transposed in place (L = 1, 4 or 8): the shuffles of
@@ -348,18 +358,22 @@ QUV3_INLINE void WindowSlots(const double (*ring)[2][32], int c, int32_t (*out)[
     constexpr int C = S::kWindowVectors;
     using D = Vec<double, M>;
     // The pass's oldest slot; slot n's columns begin P - 1 - n slots after it.
-    const double(*base)[2][32] = ring + ((c - (P - 1)) & 31);
+    // Flat offsets, not array indices: clang's bounds checks on the indices
+    // stall its optimiser for minutes in sanitizer builds.
+    const double* base = &ring[(c - (P - 1)) & 31][0][0];
+    const double* window = &kSynthesisWindowByTap[0][0];
     for (int j0 = 0; j0 < 32; j0 += C * M) {
         D acc[P][C];
         for (int n = 0; n < P; ++n)
             for (int k = 0; k < C; ++k) acc[n][k] = D{} * 0.0;
         // Fully unrolled: every address is a fixed offset from base.
-#pragma GCC unroll 16
+        QUV3_UNROLL_TAPS
         for (int i = 0; i < 16; ++i) {
             for (int k = 0; k < C; ++k) {
-                const D w = LoadVec<D>(&kSynthesisWindowByTap[i][j0 + M * k]);
+                const int j = j0 + M * k;
+                const D w = LoadVec<D>(window + 32 * i + j);
                 for (int n = 0; n < P; ++n)
-                    acc[n][k] = S::MulAdd(LoadVec<D>(&base[P - 1 - n + i][i & 1][j0 + M * k]), w, acc[n][k]);
+                    acc[n][k] = S::MulAdd(LoadVec<D>(base + 64 * (P - 1 - n + i) + 32 * (i & 1) + j), w, acc[n][k]);
             }
         }
         for (int n = 0; n < P; ++n)
@@ -413,6 +427,7 @@ constexpr Kernels KernelsOf(const char* name) {
 }
 
 #undef QUV3_INLINE
+#undef QUV3_UNROLL_TAPS
 
 }  // namespace
 }  // namespace quv3
