@@ -48,18 +48,12 @@ void PreRoll(const Kernels& k, Stream& in, FrameDecoder& d, int16_t* scratch) {
     int64_t earliest = landing;
     bool at_start = landing == in.data_start;
     while (!at_start && frames < kMostFramesBack && (frames < decode || older_bytes < reach)) {
-        const int64_t before = PreviousFramePosition(in, earliest);
+        FrameHeader h;
+        const int64_t before = PreviousFramePosition(in, earliest, h);
         if (before < 0) break;
         earliest = before;
         at_start = before == in.data_start;
-        if (++frames > decode) {
-            uint8_t b[4];
-            FrameHeader h{};
-            SeekInputTo(in, before);
-            ReadInput(in, b, 4);
-            ParseFrameHeader(b, h);
-            older_bytes += MainDataBytes(h, in.free_format_bytes);
-        }
+        if (++frames > decode) older_bytes += MainDataBytes(h, in.free_format_bytes);
     }
 
     if (at_start) {

@@ -125,7 +125,7 @@ int32_t Rewind(Stream& in);
 // Where the frame whose header was just read (with its CRC word) begins.
 int64_t PendingFramePosition(const Stream& in);
 // The start of the frame that ends exactly at frame_start: a decodable header of
-// this stream one frame length before it; -1 when there is none.
-int64_t PreviousFramePosition(Stream& in, int64_t frame_start);
+// this stream one frame length before it, parsed into found; -1 when there is none.
+int64_t PreviousFramePosition(Stream& in, int64_t frame_start, FrameHeader& found);
 
 }  // namespace quv3

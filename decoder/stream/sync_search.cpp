@@ -114,7 +114,7 @@ int64_t PendingFramePosition(const Stream& in) {
 // Every frame of the stream shares the first header's version and rate, so the
 // frame before has one of at most 14 bitrates and 2 paddings: each candidate
 // length is checked for a header with exactly that bitrate and padding.
-int64_t PreviousFramePosition(Stream& in, int64_t frame_start) {
+int64_t PreviousFramePosition(Stream& in, int64_t frame_start, FrameHeader& found) {
     FrameHeader probe = in.header;
     const int first_index = in.free_format_bytes > 0 ? 0 : 1;
     const int last_index = in.free_format_bytes > 0 ? 0 : 14;
@@ -129,7 +129,9 @@ int64_t PreviousFramePosition(Stream& in, int64_t frame_start) {
             if (ReadInput(in, b, 4) < 4 || !MatchesSyncPattern(in, b)) continue;
             FrameHeader h{};
             if (ParseFrameHeader(b, h) != 0 || h.bitrate_index != index || h.padding_bit != padding) continue;
-            if (HeaderIsDecodable(h, in.free_format_bytes)) return at;
+            if (!HeaderIsDecodable(h, in.free_format_bytes)) continue;
+            found = h;
+            return at;
         }
     }
     return -1;
