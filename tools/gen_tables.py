@@ -269,13 +269,26 @@ def gen_window():
     text += 'inline constexpr std::array<float, 512> kSynthesisWindowUnscaled = {\n'
     text += rows(vals, 8, flit) + '\n};\n\n'
     # Scaled by 16383.5 in double and stored as float, then tap-major and widened
-    # to double for the windowing: [i][j] = float(D[32 i + j] x 16383.5).
-    by_tap = [f32(f32(vals[16 * j + i]) * 16383.5) for i in range(16) for j in range(32)]
-    text += '// The window scaled by 16383.5 (formed in double, stored as float), tap-major\n'
-    text += '// ([tap][output]) and widened to double for the windowing loop.\n'
-    text += 'alignas(64) inline constexpr double kSynthesisWindowByTap[16][32] = {\n'
+    # to double for the windowing: w[i][j] = float(D[32 i + j] x 16383.5).
+    w = [[f32(f32(vals[16 * j + i]) * 16383.5) for j in range(32)] for i in range(16)]
+    # Outputs j and 32 - j read the same history value at every tap (negated at
+    # the even taps), so the window is folded: [i][0][j] = w[i][j] for output j,
+    # [i][1][j] = +-w[i][32 - j] for output 32 - j (0 where j = 0, there is no
+    # output 32). Negating a factor negates the product exactly.
+    text += '// The window scaled by 16383.5 (formed in double, stored as float) and widened\n'
+    text += '// to double, folded for the windowing loop: [tap i][0][j] weighs output j,\n'
+    text += '// [i][1][j] output 32 - j (negated at even taps; 0 at j = 0), both applied\n'
+    text += '// to the history value output j reads.\n'
+    text += 'alignas(64) inline constexpr double kSynthesisWindowFolded[16][2][16] = {\n'
     for i in range(16):
-        text += '    {\n' + rows(by_tap[32 * i:32 * i + 32], 4, repr, '        ') + '\n    },\n'
+        lo = w[i][:16]
+        hi = [0.0] + [(-w[i][32 - j] if i % 2 == 0 else w[i][32 - j]) for j in range(1, 16)]
+        text += '    {{\n' + rows(lo, 4, repr, '        ') + '\n    }, {\n' + rows(hi, 4, repr, '        ') + '\n    }},\n'
+    text += '};\n\n'
+    # Output 16 reads +0 at the even taps, so only the odd taps' weights are kept.
+    text += '// Output 16 at the odd taps 1, 3, .., 15 (its even taps read +0).\n'
+    text += 'alignas(64) inline constexpr double kSynthesisWindowMiddle[8] = {\n'
+    text += rows([w[2 * k + 1][16] for k in range(8)], 4, repr) + '\n'
     text += '};\n\n}  // namespace quv3\n'
     write('synthesis_window_table.h', text)
 

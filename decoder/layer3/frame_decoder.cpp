@@ -86,7 +86,10 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
 void ClearDecoderMemories(FrameDecoder& d) {
     std::memset(d.transform.OverlapBuffer, 0, sizeof d.transform.OverlapBuffer);
     std::memset(d.transform.SubbandSamples, 0, sizeof d.transform.SubbandSamples);
-    for (SynthesisRing& r : d.synthesis.ring) std::memset(r.columns, 0, sizeof r.columns);
+    for (SynthesisRing& r : d.synthesis.ring) {
+        std::memset(r.columns, 0, sizeof r.columns);
+        std::memset(r.middle, 0, sizeof r.middle);
+    }
     d.call_count = 0;
     d.channel_count = 0;
     d.main_data.fill = 0;

@@ -5,6 +5,8 @@
 // first. A vector of V holds the same computation for several subbands, slots
 // or lines, one per lane, through exactly the scalar sequence of operations:
 // every level gives the plain level's samples bit for bit.
+#include <utility>
+
 #include "decoder/layer3/kernels.h"
 #include "decoder/layer3/simd.h"
 #include "decoder/layer3/simd_plain.h"
@@ -315,69 +317,98 @@ QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
     }
 }
 
-// The history columns of one slot from its DCT output y, widened to double:
-// own (what the ISO V[0..31] doubles to) and other (V[32..63]):
-// own[0..15] = y[16..31]; own[16] = +0, own[16 + m] = -y[32 - m];
-// other[r] = -y[16 - r]; other[16] = -2 y[0] (formed in float), other[16 + m] = -y[m].
-// The column goes to column[0] (own) and column[1] (other), and to mirror as
-// well when that is given.
+// The history of one slot from its DCT output y, widened to double:
+// kind 0 (own half) j = 0..15: y[16 + j]; kind 1 (other half): -y[16 - j];
+// middle: -2 y[0], formed in float. The values go to column and middle, and to
+// the mirror's as well when that is given.
 template <class S>
-QUV3_INLINE void WriteRingColumns(const float* y, double (*column)[32], double (*mirror)[32]) {
+QUV3_INLINE void WriteRingColumns(const float* y, double (*column)[16], double* middle, double (*mirror)[16],
+                                  double* mirror_middle) {
     using F = Vec<float, 4>;
-    auto reversed = [](F v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); };
-    alignas(32) float c[64];  // own, then other, in float: every step is exact
+    alignas(32) float c[32];  // kind 0, then kind 1, in float: every step is exact
     for (int k = 0; k < 4; ++k) StoreVec(c + 4 * k, LoadVec<F>(y + 16 + 4 * k));
-    // [0, -y31, -y30, -y29]: the zero is put in after the negation, so it stays +0.
-    const F top = -reversed(LoadVec<F>(y + 28));
-    StoreVec(c + 16, __builtin_shufflevector(top, F{}, 4, 0, 1, 2));
-    for (int k = 1; k < 4; ++k) StoreVec(c + 16 + 4 * k, -reversed(LoadVec<F>(y + 29 - 4 * k)));
-    for (int k = 0; k < 4; ++k) StoreVec(c + 32 + 4 * k, -reversed(LoadVec<F>(y + 13 - 4 * k)));
-    StoreVec(c + 48, -(LoadVec<F>(y) * F{2.0f, 1.0f, 1.0f, 1.0f}));
-    for (int k = 1; k < 4; ++k) StoreVec(c + 48 + 4 * k, -LoadVec<F>(y + 4 * k));
+    for (int k = 0; k < 4; ++k) {
+        const F v = LoadVec<F>(y + 13 - 4 * k);
+        StoreVec(c + 16 + 4 * k, -__builtin_shufflevector(v, v, 3, 2, 1, 0));
+    }
+    const double mid = -(y[0] * 2.0f);
+    *middle = mid;
+    if (mirror) *mirror_middle = mid;
     constexpr int M = S::kDoubleLanes;
     for (int kind = 0; kind < 2; ++kind) {
-        for (int k = 0; k < 32; k += M) {
-            const auto v = S::Widen(LoadVec<Vec<float, M>>(c + 32 * kind + k));
+        for (int k = 0; k < 16; k += M) {
+            const auto v = S::Widen(LoadVec<Vec<float, M>>(c + 16 * kind + k));
             StoreVec(&column[kind][k], v);
             if (mirror) StoreVec(&mirror[kind][k], v);
         }
     }
 }
 
-// Windowing of P slots whose columns sit at ring slots c, c - 1, ...: output j
-// of a slot sums taps i = 0..15 in order, in double, tap i reading the slot i
-// back (own kind for even i, other for odd). The outputs go in runs of C
-// vectors, each run's window vectors loaded once for all P slots. A product of
-// two floats is exact in double, so a fused multiply-add rounds exactly once,
-// as the separate multiply and add do. The level clips each sum to
-// -32767..32767 (a NaN sum to -32767) and rounds it to the nearest integer,
-// ties to even.
+// The lanes of v in reverse order.
+template <class V, int... I>
+QUV3_INLINE V ReversedLanes(V v, std::integer_sequence<int, I...>) {
+    if constexpr (sizeof...(I) == 1) {
+        return v;
+    } else {
+        return __builtin_shufflevector(v, v, (int(sizeof...(I)) - 1 - I)...);
+    }
+}
+
+// Windowing of P slots whose history sits at ring slots c, c - 1, ...: output
+// j of a slot sums taps i = 0..15 in order, in double, tap i reading the slot
+// i back (kind 0 for even i, kind 1 for odd). Each history value loaded serves
+// outputs j and 32 - j through the folded window; output 16 sums the odd taps
+// of the middle values (its even taps add products of +0, which change no sum
+// but a zero's sign, and the rounding to an integer drops that). The outputs go
+// in runs of C vectors, each run's window vectors loaded once for all P slots.
+// A product of two floats is exact in double, so a fused multiply-add rounds
+// exactly once, as the separate multiply and add do. The level clips each sum
+// to -32767..32767 (a NaN sum to -32767) and rounds it to the nearest integer,
+// ties to even. out rows hold 40 values: 32 is scratch.
 template <class S, int P>
-QUV3_INLINE void WindowSlots(const double (*ring)[2][32], int c, int32_t (*out)[32]) {
+QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40]) {
     constexpr int M = S::kDoubleLanes;
     constexpr int C = S::kWindowVectors;
+    static_assert(16 % (C * M) == 0, "whole runs over the 16 history values of a kind");
     using D = Vec<double, M>;
-    // The pass's oldest slot; slot n's columns begin P - 1 - n slots after it.
+    // The pass's oldest slot; slot n's history begins P - 1 - n slots after it.
     // Flat offsets, not array indices: clang's bounds checks on the indices
     // stall its optimiser for minutes in sanitizer builds.
-    const double* base = &ring[(c - (P - 1)) & 31][0][0];
-    const double* window = &kSynthesisWindowByTap[0][0];
-    for (int j0 = 0; j0 < 32; j0 += C * M) {
-        D acc[P][C];
+    const int oldest = (c - (P - 1)) & 31;
+    const double* base = &ring.columns[oldest][0][0];
+    const double* window = &kSynthesisWindowFolded[0][0][0];
+    for (int j0 = 0; j0 < 16; j0 += C * M) {
+        D lo[P][C], hi[P][C];
         for (int n = 0; n < P; ++n)
-            for (int k = 0; k < C; ++k) acc[n][k] = D{} * 0.0;
+            for (int k = 0; k < C; ++k) lo[n][k] = hi[n][k] = D{} * 0.0;
         // Fully unrolled: every address is a fixed offset from base.
         QUV3_UNROLL_TAPS
         for (int i = 0; i < 16; ++i) {
             for (int k = 0; k < C; ++k) {
                 const int j = j0 + M * k;
-                const D w = LoadVec<D>(window + 32 * i + j);
-                for (int n = 0; n < P; ++n)
-                    acc[n][k] = S::MulAdd(LoadVec<D>(base + 64 * (P - 1 - n + i) + 32 * (i & 1) + j), w, acc[n][k]);
+                const D wl = LoadVec<D>(window + 32 * i + j), wh = LoadVec<D>(window + 32 * i + 16 + j);
+                for (int n = 0; n < P; ++n) {
+                    const D x = LoadVec<D>(base + 32 * (P - 1 - n + i) + 16 * (i & 1) + j);
+                    lo[n][k] = S::MulAdd(x, wl, lo[n][k]);
+                    hi[n][k] = S::MulAdd(x, wh, hi[n][k]);
+                }
             }
         }
-        for (int n = 0; n < P; ++n)
-            for (int k = 0; k < C; ++k) StoreVec(&out[n][j0 + M * k], S::ClipAndRound(acc[n][k]));
+        for (int n = 0; n < P; ++n) {
+            for (int k = 0; k < C; ++k) {
+                const int j = j0 + M * k;
+                StoreVec(&out[n][j], S::ClipAndRound(lo[n][k]));
+                // Lane l is output 32 - j - l; lane 0 of the first run (output 32) lands in the scratch.
+                StoreVec(&out[n][32 - j - (M - 1)],
+                         ReversedLanes(S::ClipAndRound(hi[n][k]), std::make_integer_sequence<int, M>{}));
+            }
+        }
+    }
+    const double* middle = &ring.middle[oldest];
+    for (int n = 0; n < P; ++n) {
+        double acc = 0.0;
+        for (int k = 0; k < 8; ++k) acc = acc + middle[P - 1 - n + 2 * k + 1] * kSynthesisWindowMiddle[k];
+        out[n][16] = S::ClipAndRound(D{} + acc)[0];
     }
 }
 
@@ -405,15 +436,17 @@ void SynthesizeGranule(const float (*subbands)[18], SynthesisRing& ring, int16_t
     constexpr int P = S::kSlotsPerPass;
     alignas(64) float slots[18][32];
     DctOfSlots<Vec<float, S::kFloatLanes>>(subbands, slots);
-    static_assert(18 % P == 0 && P <= 3, "whole passes of slots, within the ring's mirror");
+    static_assert(18 % P == 0 && P <= kMaxSlotsPerPass, "whole passes of slots, within the ring's mirror");
     int c = ring.next;
     for (int done = 0; done < 18; done += P) {
-        int32_t out[P][32];
+        int32_t out[P][40];
         for (int m = 0; m < P; ++m) {
             const int col = (c - m) & 31;
-            WriteRingColumns<S>(slots[done + m], ring.columns[col], col < 17 ? ring.columns[col + 32] : nullptr);
+            const bool mirrored = col < kMirroredSlots;
+            WriteRingColumns<S>(slots[done + m], ring.columns[col], &ring.middle[col],
+                                mirrored ? ring.columns[col + 32] : nullptr, mirrored ? &ring.middle[col + 32] : nullptr);
         }
-        WindowSlots<S, P>(ring.columns, c, out);
+        WindowSlots<S, P>(ring, c, out);
         for (int m = 0; m < P; ++m) StorePcm(pcm, channels, ch, done + m, out[m]);
         c = (c - P) & 31;
     }

@@ -11,7 +11,7 @@ namespace {
 
 struct Avx2Simd {
     static constexpr int kFloatLanes = 8, kDequantLanes = 8, kDoubleLanes = 4;
-    static constexpr int kSlotsPerPass = 3, kWindowVectors = 4;
+    static constexpr int kSlotsPerPass = 6, kWindowVectors = 1;
     using D = Vec<double, 4>;
 
     static Vec<float, 8> Pow43(Vec<int32_t, 8> m) {

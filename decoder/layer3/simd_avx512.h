@@ -13,7 +13,7 @@ namespace {
 
 struct Avx512Simd {
     static constexpr int kFloatLanes = 8, kDequantLanes = 16, kDoubleLanes = 8;
-    static constexpr int kSlotsPerPass = 3, kWindowVectors = 4;
+    static constexpr int kSlotsPerPass = 3, kWindowVectors = 2;
     using D = Vec<double, 8>;
 
     // Magnitudes below 16 (nearly all lines) come from the table's first entries

@@ -11,7 +11,7 @@ namespace {
 
 struct NeonSimd {
     static constexpr int kFloatLanes = 4, kDequantLanes = 4, kDoubleLanes = 2;
-    static constexpr int kSlotsPerPass = 3, kWindowVectors = 4;
+    static constexpr int kSlotsPerPass = 3, kWindowVectors = 2;
     using D = Vec<double, 2>;
 
     static Vec<float, 4> Pow43(Vec<int32_t, 4> m) { return GatherLanes<4>(kPow43Table.data(), m); }  // no gather

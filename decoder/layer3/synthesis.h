@@ -6,16 +6,24 @@
 
 namespace quv3 {
 
-// One channel's polyphase history: for each of the last 32 slots the column
-// its own half of the ISO V buffer receives (kind 0, twice V[0..31]) and the
-// column of the other half (kind 1, twice V[32..63]), as doubles:
-// [slot][kind][row]. Slots 0..16 are kept again at 32..48, so the 16 slots a
-// slot's windowing reads, from its own on, follow each other without wrapping,
-// for up to three slots windowed together.
-// next is the ring slot the next slot writes. Tap i of a slot reads kind 0 of
-// the slot i back when i is even, kind 1 when it is odd.
+// One channel's polyphase history. Of the ISO V buffer's 64 values a slot
+// adds, output j of the windowing reads V[j] or V[32 + j] and output 32 - j
+// reads the same value (or its negation), so a slot keeps 33 doubles: for
+// j = 0..15 what output j reads from its own half (kind 0, twice V[j]) and
+// from the other half (kind 1, twice V[32 + j]), in columns[slot][kind][j],
+// and what output 16 reads from the other half (twice V[48]) in middle[slot];
+// output 16 reads 0 from its own half.
+// next is the ring slot the next slot writes; tap i of a slot reads kind 0 of
+// the slot i back when i is even, kind 1 when it is odd. Ring slots 0 .. 19 are
+// kept again at 32 .. 51, so the 16 slots a slot's windowing reads, from its
+// own on, follow each other without wrapping, for up to kMaxSlotsPerPass slots
+// windowed together.
+inline constexpr int kMaxSlotsPerPass = 6;
+inline constexpr int kMirroredSlots = 14 + kMaxSlotsPerPass;
+
 struct SynthesisRing {
-    alignas(64) double columns[49][2][32];
+    alignas(64) double columns[32 + kMirroredSlots][2][16];
+    double middle[32 + kMirroredSlots];
     int32_t next;
 };
 
