@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "decoder/layer3/simd_plain.h"
 #include "decoder/layer3/synthesis.h"
@@ -95,11 +96,13 @@ TEST(SynthesizeGranule, SilenceGivesZerosInItsChannelsPlaces) {
 TEST(SynthesizeGranule, EveryLevelEqualsThePlainLevel) {
     std::mt19937 rng(41);
     std::uniform_real_distribution<float> u(-0.6f, 0.6f);
-    for (int32_t level = 1; level <= CpuKernelLevel(); ++level) {
+    std::vector<const Kernels*> levels{&kWideKernels};
+    for (int32_t level = 1; level <= CpuKernelLevel(); ++level) levels.push_back(&KernelsAt(level));
+    for (const Kernels* level : levels) {
         for (int channels : {1, 2}) {
             auto vector = NewState();
             auto plain = NewState();
-            vector->kernels = &KernelsAt(level);
+            vector->kernels = level;
             for (int granule = 0; granule < 5; ++granule) {
                 for (int ch = 0; ch < channels; ++ch) {
                     float x[18][32];
@@ -111,7 +114,7 @@ TEST(SynthesizeGranule, EveryLevelEqualsThePlainLevel) {
                 const int16_t* a = channels == 2 ? vector->synthesis.StereoPcmBuffer : vector->synthesis.MonoPcmBuffer;
                 const int16_t* b = channels == 2 ? plain->synthesis.StereoPcmBuffer : plain->synthesis.MonoPcmBuffer;
                 for (int i = 0; i < 576 * channels; ++i)
-                    ASSERT_EQ(a[i], b[i]) << "level " << level << " channels " << channels << " granule " << granule
+                    ASSERT_EQ(a[i], b[i]) << level->name << " channels " << channels << " granule " << granule
                                           << " index " << i;
             }
         }

@@ -317,33 +317,6 @@ QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
     }
 }
 
-// The history of one slot from its DCT output y, widened to double:
-// kind 0 (own half) j = 0..15: y[16 + j]; kind 1 (other half): -y[16 - j];
-// middle: -2 y[0], formed in float. The values go to column and middle, and to
-// the mirror's as well when that is given.
-template <class S>
-QUV3_INLINE void WriteRingColumns(const float* y, double (*column)[16], double* middle, double (*mirror)[16],
-                                  double* mirror_middle) {
-    using F = Vec<float, 4>;
-    alignas(32) float c[32];  // kind 0, then kind 1, in float: every step is exact
-    for (int k = 0; k < 4; ++k) StoreVec(c + 4 * k, LoadVec<F>(y + 16 + 4 * k));
-    for (int k = 0; k < 4; ++k) {
-        const F v = LoadVec<F>(y + 13 - 4 * k);
-        StoreVec(c + 16 + 4 * k, -__builtin_shufflevector(v, v, 3, 2, 1, 0));
-    }
-    const double mid = -(y[0] * 2.0f);
-    *middle = mid;
-    if (mirror) *mirror_middle = mid;
-    constexpr int M = S::kDoubleLanes;
-    for (int kind = 0; kind < 2; ++kind) {
-        for (int k = 0; k < 16; k += M) {
-            const auto v = S::Widen(LoadVec<Vec<float, M>>(c + 16 * kind + k));
-            StoreVec(&column[kind][k], v);
-            if (mirror) StoreVec(&mirror[kind][k], v);
-        }
-    }
-}
-
 // The lanes of v in reverse order.
 template <class V, int... I>
 QUV3_INLINE V ReversedLanes(V v, std::integer_sequence<int, I...>) {
@@ -352,6 +325,34 @@ QUV3_INLINE V ReversedLanes(V v, std::integer_sequence<int, I...>) {
     } else {
         return __builtin_shufflevector(v, v, (int(sizeof...(I)) - 1 - I)...);
     }
+}
+
+// The history of one slot from its DCT output y, widened to double:
+// kind 0 (own half) j = 0..15: y[16 + j]; kind 1 (other half): -y[16 - j];
+// middle: -2 y[0], formed in float. The values go to column and middle, and to
+// the mirror's as well when that is given.
+template <class S>
+QUV3_INLINE void WriteRingColumns(const float* y, double (*column)[16], double* middle, double (*mirror)[16],
+                                  double* mirror_middle) {
+    constexpr int M = S::kDoubleLanes;
+    constexpr int W = M > 4 ? M : 4;
+    using F = Vec<float, W>;
+    // W floats at a time, each step exact, widened M at a time.
+    auto put = [&](int kind, int j, F v) {
+        for (int h = 0; h < W; h += M) {
+            Vec<float, M> part;
+            __builtin_memcpy(&part, reinterpret_cast<const float*>(&v) + h, sizeof part);
+            const auto d = S::Widen(part);
+            StoreVec(&column[kind][j + h], d);
+            if (mirror) StoreVec(&mirror[kind][j + h], d);
+        }
+    };
+    for (int j = 0; j < 16; j += W) put(0, j, LoadVec<F>(y + 16 + j));
+    for (int j = 0; j < 16; j += W)
+        put(1, j, -ReversedLanes(LoadVec<F>(y + 17 - W - j), std::make_integer_sequence<int, W>{}));
+    const double mid = -(y[0] * 2.0f);
+    *middle = mid;
+    if (mirror) *mirror_middle = mid;
 }
 
 // Windowing of P slots whose history sits at ring slots c, c - 1, ...: output

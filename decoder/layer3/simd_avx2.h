@@ -11,6 +11,7 @@ namespace {
 
 struct Avx2Simd {
     static constexpr int kFloatLanes = 8, kDequantLanes = 8, kDoubleLanes = 4;
+    // Six slots a pass: 12 sums keep both FMA units busy, with 2 window vectors and the history value.
     static constexpr int kSlotsPerPass = 6, kWindowVectors = 1;
     using D = Vec<double, 4>;
 

@@ -7,7 +7,8 @@
 
 // AVX-512: sixteen floats or eight doubles a vector; the transforms keep eight
 // lanes (their groups of eight subbands and batches of eight slots). Three
-// slots windowed together keep 12 sums and 4 window vectors in registers.
+// slots windowed together keep 12 sums (outputs j and 32 - j) and 4 window
+// vectors in registers.
 namespace quv3 {
 namespace {
 

@@ -11,6 +11,7 @@ namespace {
 
 struct Sse2Simd {
     static constexpr int kFloatLanes = 4, kDequantLanes = 4, kDoubleLanes = 2;
+    // Three slots a pass: 6 sums, 2 window vectors, the history value and its product fit the 16 registers.
     static constexpr int kSlotsPerPass = 3, kWindowVectors = 1;
     using D = Vec<double, 2>;
 

@@ -21,6 +21,10 @@ struct StageState : FrameDecoder {
 
 std::unique_ptr<StageState> NewState(int id = 1, int sampling_frequency = 0);
 
+// The widest level's vector shapes in portable vector code (wide_kernels.cpp),
+// for checking them on processors that do not run that level.
+extern const Kernels kWideKernels;
+
 // A stream and a frame decoder of the test's own, opened on a file: the road
 // the exports take, without the process's instance.
 struct LocalDecoder {
