@@ -84,11 +84,11 @@ TEST(SynthesizeGranule, EqualsTheIsoFilterTimes32767) {
 
 TEST(SynthesizeGranule, SilenceGivesZerosInItsChannelsPlaces) {
     auto s = NewState();
-    for (int16_t& v : s->synthesis.StereoPcmBuffer) v = 99;
+    // Channel 0's run, as its synthesis leaves it; channel 1 pairs its samples with it.
+    for (int i = 0; i < 576; ++i) s->synthesis.MonoPcmBuffer[i] = static_cast<int16_t>(i - 300);
     const float silence[18][32] = {};
     Synthesize(*s, silence, 1, 2);
-    // Channel 1 fills the odd indices of the interleaved buffer, channel 0's stay.
-    for (int i = 0; i < 1152; ++i) EXPECT_EQ(s->synthesis.StereoPcmBuffer[i], i % 2 ? 0 : 99) << i;
+    for (int i = 0; i < 1152; ++i) EXPECT_EQ(s->synthesis.StereoPcmBuffer[i], i % 2 ? 0 : i / 2 - 300) << i;
 }
 
 // Every level against the plain level, bit for bit, on both channels of a

@@ -413,27 +413,29 @@ QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40
     }
 }
 
-// 32 PCM values of one slot into the granule's buffer: the channel's places of
-// the interleaved pairs, or the mono run.
-QUV3_INLINE void StorePcm(int16_t* pcm, int channels, int ch, int slot, const int32_t* out) {
-    using U = Vec<uint32_t, 4>;
-    if (channels == 2) {
-        int16_t* pairs = pcm + 64 * slot;
-        for (int j = 0; j < 32; j += 4) {
-            const U v = LoadVec<U>(out + j);
-            const U old = LoadVec<U>(pairs + 2 * j);
-            StoreVec(pairs + 2 * j, ch == 0 ? (old & 0xFFFF0000u) | (v & 0xFFFFu) : (old & 0xFFFFu) | (v << 16));
+// 32 PCM values of one slot into the granule's buffer: the mono run, or, with
+// the left channel's run given, the interleaved pairs of both channels.
+// Every value lies within -32767..32767: the narrowing changes none.
+QUV3_INLINE void StorePcm(int16_t* pcm, const int16_t* left, int slot, const int32_t* out) {
+    using H = Vec<int16_t, 8>;
+    using H4 = Vec<int16_t, 4>;
+    for (int j = 0; j < 32; j += 8) {
+        const H4 a = __builtin_convertvector(LoadVec<Vec<int32_t, 4>>(out + j), H4);
+        const H4 b = __builtin_convertvector(LoadVec<Vec<int32_t, 4>>(out + j + 4), H4);
+        const H v = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7);
+        if (left) {
+            const H l = LoadVec<H>(left + 32 * slot + j);
+            StoreVec(pcm + 64 * slot + 2 * j, __builtin_shufflevector(l, v, 0, 8, 1, 9, 2, 10, 3, 11));
+            StoreVec(pcm + 64 * slot + 2 * j + 8, __builtin_shufflevector(l, v, 4, 12, 5, 13, 6, 14, 7, 15));
+        } else {
+            StoreVec(pcm + 32 * slot + j, v);
         }
-    } else {
-        // Every value lies within -32767..32767: the narrowing changes none.
-        for (int j = 0; j < 32; j += 4)
-            StoreVec(pcm + 32 * slot + j, __builtin_convertvector(LoadVec<Vec<int32_t, 4>>(out + j), Vec<int16_t, 4>));
     }
 }
 
 // The 18 slots of one channel's granule: DCT, history columns, windowing, PCM.
 template <class S>
-void SynthesizeGranule(const float (*subbands)[18], SynthesisRing& ring, int16_t* pcm, int channels, int ch) {
+void SynthesizeGranule(const float (*subbands)[18], SynthesisRing& ring, int16_t* pcm, const int16_t* left) {
     constexpr int P = S::kSlotsPerPass;
     alignas(64) float slots[18][32];
     DctOfSlots<Vec<float, S::kFloatLanes>>(subbands, slots);
@@ -448,7 +450,7 @@ void SynthesizeGranule(const float (*subbands)[18], SynthesisRing& ring, int16_t
                                 mirrored ? ring.columns[col + 32] : nullptr, mirrored ? &ring.middle[col + 32] : nullptr);
         }
         WindowSlots<S, P>(ring, c, out);
-        for (int m = 0; m < P; ++m) StorePcm(pcm, channels, ch, done + m, out[m]);
+        for (int m = 0; m < P; ++m) StorePcm(pcm, left, done + m, out[m]);
         c = (c - P) & 31;
     }
     ring.next = c;

@@ -30,7 +30,7 @@ struct Kernels {
     void (*transform_subbands)(const float* lines, const float* window, int block_type, float* overlap, float* rows,
                                int first, uint32_t mask);
     // One channel's 18 slots into the granule's PCM buffer.
-    void (*synthesize_granule)(const float (*subbands)[18], SynthesisRing& ring, int16_t* pcm, int channels, int ch);
+    void (*synthesize_granule)(const float (*subbands)[18], SynthesisRing& ring, int16_t* pcm, const int16_t* left);
 };
 
 // The levels this build has, lowest first; level 0 is the plain level.

@@ -6,8 +6,13 @@ namespace quv3 {
 // rounded to the nearest integer (ties to even) and clipped to -32767..32767:
 // the DCT delivers doubled values and the window carries 16383.5.
 void SynthesizeGranule(const Kernels& k, const float (*subbands)[18], SynthesisMemory& m, int ch, int channels) {
-    int16_t* pcm = channels == 2 ? m.StereoPcmBuffer : m.MonoPcmBuffer;
-    k.synthesize_granule(subbands, m.ring[ch], pcm, channels, ch);
+    // Channel 0 of a stereo granule goes to the mono run first; channel 1 then
+    // writes the interleaved pairs of both.
+    if (channels == 2 && ch == 1) {
+        k.synthesize_granule(subbands, m.ring[1], m.StereoPcmBuffer, m.MonoPcmBuffer);
+    } else {
+        k.synthesize_granule(subbands, m.ring[ch], m.MonoPcmBuffer, nullptr);
+    }
 }
 
 }  // namespace quv3

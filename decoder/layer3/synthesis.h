@@ -29,7 +29,8 @@ struct SynthesisRing {
 
 struct SynthesisMemory {
     SynthesisRing ring[2];
-    // One granule of PCM: left and right interleaved, or one channel.
+    // One granule of PCM: left and right interleaved, or one channel (in a
+    // stereo granule, the left channel until the right one is synthesized).
     alignas(64) int16_t StereoPcmBuffer[1152];
     alignas(64) int16_t MonoPcmBuffer[576];
 };
