@@ -405,11 +405,26 @@ QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40
             }
         }
     }
+    // Output 16, M slots a vector where the pass has that many: lane l is slot
+    // n0 + M - 1 - l, so the middle values each tap reads run upwards with l
+    // (the last vector may take slots the one before took, with the same sums).
     const double* middle = &ring.middle[oldest];
-    for (int n = 0; n < P; ++n) {
-        double acc = 0.0;
-        for (int k = 0; k < 8; ++k) acc = acc + middle[P - 1 - n + 2 * k + 1] * kSynthesisWindowMiddle[k];
-        out[n][16] = S::ClipAndRound(D{} + acc)[0];
+    if constexpr (M <= P) {
+        for (int n0 = 0;; n0 += M) {
+            if (n0 > P - M) n0 = P - M;
+            D acc = D{} * 0.0;
+            for (int k = 0; k < 8; ++k)
+                acc = S::MulAdd(LoadVec<D>(middle + P - M - n0 + 2 * k + 1), D{} + kSynthesisWindowMiddle[k], acc);
+            const auto r = S::ClipAndRound(acc);
+            for (int l = 0; l < M; ++l) out[n0 + M - 1 - l][16] = r[l];
+            if (n0 == P - M) break;
+        }
+    } else {
+        for (int n = 0; n < P; ++n) {
+            double acc = 0.0;
+            for (int k = 0; k < 8; ++k) acc = acc + middle[P - 1 - n + 2 * k + 1] * kSynthesisWindowMiddle[k];
+            out[n][16] = S::ClipAndRound(D{} + acc)[0];
+        }
     }
 }
 
