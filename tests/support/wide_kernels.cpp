@@ -3,6 +3,7 @@
 // widenings at that width are checked on processors without those
 // instructions.
 #include "decoder/layer3/simd.h"
+#include "decoder/layer3/simd_plain.h"
 #include "decoder/tables/quant_tables.h"
 
 namespace quv3 {
@@ -19,11 +20,7 @@ struct WideSimd {
     static Vec<float, 8> Narrow(D v) { return __builtin_convertvector(v, Vec<float, 8>); }
     static Vec<int32_t, 8> ClipAndRound(D v) {
         Vec<int32_t, 8> r;
-        for (int l = 0; l < 8; ++l) {
-            double x = v[l] > -32767.0 ? v[l] : -32767.0;
-            x = x < 32767.0 ? x : 32767.0;
-            r[l] = static_cast<int32_t>(__builtin_lrint(x));
-        }
+        for (int l = 0; l < 8; ++l) r[l] = PlainSimd::ClipAndRound(Vec<double, 1>{v[l]})[0];
         return r;
     }
 };
