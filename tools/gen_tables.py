@@ -182,15 +182,17 @@ def gen_huffman():
 
     pool = []
 
+    # A leaf keeps the bits a pair takes (codeword and signs) in its lowest
+    # bits, so the decoder shifts its bit window by the entry itself.
     def leaf(w, has_linbits):
         n, x, y = (w >> 8) & 0x1F, (w >> 4) & 15, w & 15
-        e = (w & 0xFF) | (n << 8) | ((n + (x != 0) + (y != 0)) << 16)
+        e = (n + (x != 0) + (y != 0)) | (y << 8) | (x << 12) | (n << 16)
         if x:
-            e |= 1 << 13
+            e |= 1 << 21
         if y:
-            e |= 1 << 14
+            e |= 1 << 22
         if has_linbits and (x == 15 or y == 15):
-            e |= 1 << 15
+            e |= 1 << 23
         return e
 
     def subtable(words, prefix, prefix_len, bits, has_linbits):

@@ -31,9 +31,11 @@ void RegionBounds(const SideInfo& si, const BandLayout& bands, int gr, int ch, i
 
 namespace {
 
-constexpr uint32_t CodeX(uint32_t e) { return (e >> 4) & 0xF; }
-constexpr uint32_t CodeY(uint32_t e) { return e & 0xF; }
-constexpr uint32_t CodeLength(uint32_t e) { return (e >> 8) & 0x1F; }
+constexpr uint32_t CodeX(uint32_t e) { return (e >> 12) & 0xF; }
+constexpr uint32_t CodeY(uint32_t e) { return (e >> 8) & 0xF; }
+constexpr uint32_t CodeLength(uint32_t e) { return (e >> 16) & 0x1F; }
+// Codeword and sign bits: the window shifts by the entry's lowest bits alone.
+constexpr uint32_t PairBits(uint32_t e) { return e & 63; }
 
 __attribute__((always_inline)) inline uint32_t LookupPair(int32_t root, uint64_t w) {
     uint32_t e = kPairLookup[root + static_cast<int32_t>(w >> (64 - kLookupRootBits))];
@@ -89,7 +91,7 @@ __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, int
             const int32_t sy = static_cast<int32_t>((t << nzx) >> 63) & nzy;
             x = (x ^ -sx) + sx;
             y = (y ^ -sy) + sy;
-            n = static_cast<int>((e >> 16) & 31);
+            n = static_cast<int>(PairBits(e));
         }
         q[pos] = x;
         q[pos + 1] = y;
