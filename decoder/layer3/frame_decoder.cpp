@@ -63,13 +63,18 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
         ChannelOverlap overlap = d.transform.OverlapBuffer[ch];
         float(*subbands)[18] = d.transform.SubbandSamples;
         // Subbands 0 and 1 always; the others up to the active count; above it
-        // the lines are zero and the overlap passes through alone.
-        const int transformed = active > 2 ? active : 2;
+        // the lines are zero and the overlap passes through alone. Zero lines
+        // transform to their overlap too, but for the signs of zeros, so the
+        // transformed run goes on to the end of the kernel's last vector and no
+        // vector is split between the two.
+        int transformed = active > 2 ? active : 2;
+        transformed = (transformed + k.lanes - 1) & ~(k.lanes - 1);
+        if (transformed > 32) transformed = 32;
         if (lower == upper) {
             InverseTransformSubbands(k, lines, lower, 0, transformed, overlap, subbands);
         } else {
             InverseTransformSubbands(k, lines, lower, 0, 2, overlap, subbands);
-            InverseTransformSubbands(k, lines, upper, 2, active, overlap, subbands);
+            InverseTransformSubbands(k, lines, upper, 2, transformed, overlap, subbands);
         }
         InverseTransformSubbands(k, lines, kOverlapOnly, transformed, 32, overlap, subbands);
         SynthesizeGranule(k, subbands, d.synthesis, ch, channels);
