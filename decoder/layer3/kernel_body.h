@@ -327,13 +327,15 @@ QUV3_INLINE V ReversedLanes(V v, std::integer_sequence<int, I...>) {
     }
 }
 
-// The history of one slot from its DCT output y, widened to double:
+// The history of one slot from its DCT output y, widened to double, into ring
+// slot col (and its mirror copy, for the slots kept twice):
 // kind 0 (own half) j = 0..15: y[16 + j]; kind 1 (other half): -y[16 - j];
-// middle: -2 y[0], formed in float. The values go to column and middle, and to
-// the mirror's as well when that is given.
+// middle: -2 y[0], formed in float.
 template <class S>
-QUV3_INLINE void WriteRingColumns(const float* y, double (*column)[16], double* middle, double (*mirror)[16],
-                                  double* mirror_middle) {
+QUV3_INLINE void WriteRingColumns(const float* y, SynthesisRing& ring, int col) {
+    const bool mirrored = col < kMirroredSlots;
+    double(*column)[16] = ring.columns[col];
+    double(*mirror)[16] = ring.columns[mirrored ? col + 32 : col];  // written only when mirrored
     constexpr int M = S::kDoubleLanes;
     constexpr int W = M > 4 ? M : 4;
     using F = Vec<float, W>;
@@ -344,15 +346,15 @@ QUV3_INLINE void WriteRingColumns(const float* y, double (*column)[16], double* 
             __builtin_memcpy(&part, reinterpret_cast<const float*>(&v) + h, sizeof part);
             const auto d = S::Widen(part);
             StoreVec(&column[kind][j + h], d);
-            if (mirror) StoreVec(&mirror[kind][j + h], d);
+            if (mirrored) StoreVec(&mirror[kind][j + h], d);
         }
     };
     for (int j = 0; j < 16; j += W) put(0, j, LoadVec<F>(y + 16 + j));
     for (int j = 0; j < 16; j += W)
         put(1, j, -ReversedLanes(LoadVec<F>(y + 17 - W - j), std::make_integer_sequence<int, W>{}));
     const double mid = -(y[0] * 2.0f);
-    *middle = mid;
-    if (mirror) *mirror_middle = mid;
+    ring.middle[col] = mid;
+    if (mirrored) ring.middle[col + 32] = mid;
 }
 
 // Windowing of P slots whose history sits at ring slots c, c - 1, ...: output
@@ -458,12 +460,7 @@ void SynthesizeGranule(const float (*subbands)[18], SynthesisRing& ring, int16_t
     int c = ring.next;
     for (int done = 0; done < 18; done += P) {
         int32_t out[P][40];
-        for (int m = 0; m < P; ++m) {
-            const int col = (c - m) & 31;
-            const bool mirrored = col < kMirroredSlots;
-            WriteRingColumns<S>(slots[done + m], ring.columns[col], &ring.middle[col],
-                                mirrored ? ring.columns[col + 32] : nullptr, mirrored ? &ring.middle[col + 32] : nullptr);
-        }
+        for (int m = 0; m < P; ++m) WriteRingColumns<S>(slots[done + m], ring, (c - m) & 31);
         WindowSlots<S, P>(ring, c, out);
         for (int m = 0; m < P; ++m) StorePcm(pcm, left, done + m, out[m]);
         c = (c - P) & 31;
