@@ -301,18 +301,26 @@ QUV3_INLINE void DctSplit(const V* v, V* r) {
 
 // The 32-point DCT of all 18 slots, L slots a vector: batches start at 0, L,
 // ... and the last at 18 - L, so some slots come out twice, the same values
-// both times. Out: one row of 32 values per slot.
+// both times. Out: one row of 32 values per slot. The first split reads its
+// inputs from memory twice, once for each half, so that only one half's values
+// are live at a time.
 template <class V>
 QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
     constexpr int L = kLanesOf<V>;
     for (int s0 = 0; s0 < 18; s0 += L) {
         const int at = s0 < 18 - L ? s0 : 18 - L;
-        V x[32], y[32];
-        for (int k = 0; k < 32; ++k) x[k] = LoadVec<V>(&subbands[k][at]);
-        DctSplit<V, 32>(x, y);
-        for (int n0 = 0; n0 < 32; n0 += L) {
+        auto x = [&](int k) { return LoadVec<V>(&subbands[k][at]); };
+        V h[16], r[16], y[32];
+        for (int k = 0; k < 16; ++k) h[k] = x(k) + x(31 - k);
+        DctSplit<V, 16>(h, r);
+        for (int k = 0; k < 16; ++k) y[2 * k] = r[k];
+        for (int k = 0; k < 16; ++k) h[k] = (x(k) - x(31 - k)) * kDctCosTable[2 * k];
+        DctSplit<V, 16>(h, r);
+        y[1] = r[0];
+        for (int k = 1; k < 16; ++k) y[2 * k + 1] = r[k] - y[2 * k - 1];
+        _Pragma("GCC unroll 8") for (int n0 = 0; n0 < 32; n0 += L) {
             Transpose(y + n0);
-            for (int l = 0; l < L; ++l) StoreVec(&slots[at + l][n0], y[n0 + l]);
+            _Pragma("GCC unroll 8") for (int l = 0; l < L; ++l) StoreVec(&slots[at + l][n0], y[n0 + l]);
         }
     }
 }
