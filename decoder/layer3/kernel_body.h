@@ -74,12 +74,13 @@ QUV3_INLINE void Transpose(V* r) {
 template <bool kToColumns, class V>
 QUV3_INLINE void TransposeRows(float* rows, V* cols) {
     constexpr int L = kLanesOf<V>;
-    for (int k0 = 0; k0 < 18; k0 += L) {
+    // Unrolled: rolled, GCC copies each row through a loop of 16-byte moves.
+    _Pragma("GCC unroll 18") for (int k0 = 0; k0 < 18; k0 += L) {
         const int at = k0 < 18 - L ? k0 : 18 - L;
         V r[L];
-        for (int l = 0; l < L; ++l) r[l] = kToColumns ? LoadVec<V>(rows + 18 * l + at) : cols[at + l];
+        _Pragma("GCC unroll 8") for (int l = 0; l < L; ++l) r[l] = kToColumns ? LoadVec<V>(rows + 18 * l + at) : cols[at + l];
         Transpose(r);
-        for (int l = 0; l < L; ++l) {
+        _Pragma("GCC unroll 8") for (int l = 0; l < L; ++l) {
             if (kToColumns) {
                 cols[at + l] = r[l];
             } else {
@@ -236,8 +237,9 @@ QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type
         // zeros and are added in that order.
         V y[3][12];
         for (int win = 0; win < 3; ++win) Imdct12(in + 6 * win, y[win]);
-        for (int i = 0; i < 18; ++i) out[i] = old(i) + ShortBlockValue(y, i);
-        for (int i = 18; i < 36; ++i) keep(i - 18, ShortBlockValue(y, i));
+        // Unrolled, so that which windows cover each value is known when compiling.
+        _Pragma("GCC unroll 18") for (int i = 0; i < 18; ++i) out[i] = old(i) + ShortBlockValue(y, i);
+        _Pragma("GCC unroll 18") for (int i = 18; i < 36; ++i) keep(i - 18, ShortBlockValue(y, i));
     }
 }
 
