@@ -17,7 +17,8 @@ struct Sse2Simd {
 
     static Vec<float, 4> Pow43(Vec<int32_t, 4> m) { return GatherLanes<4>(kPow43Table.data(), m); }  // no gather
     static D MulAdd(D a, D b, D c) { return a * b + c; }
-    static D Widen(Vec<float, 2> v) { return (D)_mm_cvtps_pd((__m128)__builtin_shufflevector(v, v, 0, 1, 0, 1)); }
+    // The upper lanes are left undefined: cvtps2pd reads the lower two alone.
+    static D Widen(Vec<float, 2> v) { return (D)_mm_cvtps_pd((__m128)__builtin_shufflevector(v, v, 0, 1, -1, -1)); }
     static Vec<float, 2> Narrow(D v) { return __builtin_convertvector(v, Vec<float, 2>); }
     static Vec<int32_t, 2> ClipAndRound(D v) {
         const __m128d c = _mm_min_pd(_mm_max_pd((__m128d)v, _mm_set1_pd(-32767.0)), _mm_set1_pd(32767.0));
