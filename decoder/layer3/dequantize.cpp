@@ -1,5 +1,8 @@
 #include "decoder/layer3/dequantize.h"
 
+#include <bit>
+
+#include "decoder/layer3/simd.h"
 #include "decoder/tables/quant_tables.h"
 
 namespace quv3 {
@@ -12,8 +15,20 @@ float GainFromExponent(int32_t a) {
         // The largest exponent (255 - 210 = 45) keeps the power of two far inside float range.
         return static_cast<float>(static_cast<double>(1u << (a >> 2)) * kGainStepTable[a & 3]);
     }
+    // Scaling by 2^-k is exact in double, as the division by 2^k is.
     const int32_t n = -a;
-    return static_cast<float>(kGainStepInverseTable[n & 3] / static_cast<double>(1ull << (n >> 2)));
+    const double scale = std::bit_cast<double>(static_cast<uint64_t>(1023 - (n >> 2)) << 52);
+    return static_cast<float>(kGainStepInverseTable[n & 3] * scale);
+}
+
+// gains[from..to) = g, in whole runs of 8: the last run may spill past `to`
+// into values written after it or into the 8 spare ones.
+void FillGains(float* gains, int32_t from, int32_t to, float g) {
+    const Vec<float, 4> v = {g, g, g, g};  // a register's width: wider, GCC builds it on the stack
+    for (int32_t i = from; i < to; i += 8) {
+        StoreVec(gains + i, v);
+        StoreVec(gains + i + 4, v);
+    }
 }
 
 // The gain of each line in bitstream order, band by band (and window by window
@@ -21,6 +36,7 @@ float GainFromExponent(int32_t a) {
 // decoded lines; short bands are covered whole, so the band holding the last
 // decoded line is finished with its zero lines; a mixed granule's long part is
 // lines 0..35 whatever was decoded, without pretab (0 in all its bands).
+// gains holds 576 + 8 values.
 int32_t LineGains(const SideInfo& si, const ScaleFactors& sf, const BandLayout& bands, int gr, int ch, BlockKind kind,
                   int32_t decoded, float* gains) {
     const int32_t gg = si.global_gain[gr][ch];
@@ -32,7 +48,8 @@ int32_t LineGains(const SideInfo& si, const ScaleFactors& sf, const BandLayout& 
         for (int band = 0; band < 22 && i < decoded; ++band) {
             const float g = LongGainFactor(band, gg, scale, sfl[band], si.preflag[gr][ch]);
             const int32_t end = le[band] < decoded ? le[band] + 1 : decoded;
-            for (; i < end; ++i) gains[i] = g;
+            FillGains(gains, i, end, g);
+            i = end;
         }
         return i;
     }
@@ -43,7 +60,8 @@ int32_t LineGains(const SideInfo& si, const ScaleFactors& sf, const BandLayout& 
         for (int lband = 0; j < 36; ++lband) {
             const float g = LongGainFactor(lband, gg, scale, sfl[lband], 0);
             const int32_t end = le[lband] < 36 ? le[lband] + 1 : 36;
-            for (; j < end; ++j) gains[j] = g;
+            FillGains(gains, j, end, g);
+            j = end;
         }
         band = 3;
     }
@@ -51,7 +69,8 @@ int32_t LineGains(const SideInfo& si, const ScaleFactors& sf, const BandLayout& 
         const int32_t width = se[band] - (band > 0 ? se[band - 1] : -1);
         for (int w = 0; w < 3; ++w) {
             const float g = ShortGainFactor(gg, si.subblock_gain[gr][ch][w], scale, sf.scalefac_s[gr][ch][band][w]);
-            for (int32_t k = 0; k < width; ++k) gains[j++] = g;
+            FillGains(gains, j, j + width, g);
+            j += width;
         }
     }
     return j;
@@ -75,7 +94,7 @@ float ShortGainFactor(int32_t global_gain, int32_t subblock_gain, int32_t scalef
 // short lines then go to their places in the transform's order.
 void DequantizeChannel(const Kernels& k, const QuantizedSpectrum& q, const SideInfo& si, const ScaleFactors& sf,
                        const BandLayout& bands, int gr, int ch, BlockKind kind, Spectrum& out) {
-    alignas(64) float gains[576];
+    alignas(64) float gains[576 + 8];
     alignas(64) float lines[576];
     out.ActiveSubbandCount[0] = out.ActiveSubbandCount[1] = 32;
     const int32_t covered = LineGains(si, sf, bands, gr, ch, kind, q.DecodedLineCount[ch], gains);

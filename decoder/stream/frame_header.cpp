@@ -3,14 +3,6 @@
 
 namespace quv3 {
 
-uint32_t ReadHeaderBits(HeaderBitReader& r, int n) {
-    const uint8_t* b = &r.bytes[static_cast<uint32_t>(r.bit_pos) >> 3];
-    uint32_t w = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-    w <<= r.bit_pos & 7;
-    r.bit_pos += n;
-    return w >> (32 - n);
-}
-
 int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h) {
     HeaderBitReader r{};
     for (int i = 0; i < 4; ++i) r.bytes[i] = bytes[i];

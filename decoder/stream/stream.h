@@ -85,8 +85,16 @@ void DropInputBuffer(Stream& in);
 // Moves to offset with the bytes from there on buffered.
 void PrefetchInput(Stream& in, int64_t offset);
 
-// Frame header and side-information bytes (frame_header.cpp).
-uint32_t ReadHeaderBits(HeaderBitReader& r, int n);
+// The next n bits (1..24) of the header and side-information bytes. Inline: the
+// side information alone reads some hundred fields a frame.
+inline uint32_t ReadHeaderBits(HeaderBitReader& r, int n) {
+    const uint8_t* b = &r.bytes[static_cast<uint32_t>(r.bit_pos) >> 3];
+    uint32_t w = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    w <<= r.bit_pos & 7;
+    r.bit_pos += n;
+    return w >> (32 - n);
+}
+// Frame header bytes (frame_header.cpp).
 // The 4 header bytes into h: 0, or -1 (no sync word) or -2 (MPEG 2.5) with h unchanged.
 int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h);
 int32_t ReadFrameHeader(Stream& in);  // into in.header
