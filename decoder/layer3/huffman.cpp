@@ -37,8 +37,10 @@ constexpr uint32_t CodeLength(uint32_t e) { return (e >> 16) & 0x1F; }
 // Codeword and sign bits: the window shifts by the entry's lowest bits alone.
 constexpr uint32_t PairBits(uint32_t e) { return e & 63; }
 
-__attribute__((always_inline)) inline uint32_t LookupPair(int32_t root, uint64_t w) {
-    uint32_t e = kPairLookup[root + static_cast<int32_t>(w >> (64 - kLookupRootBits))];
+// root: the table's first-level entries, so that the lookup on the pairs'
+// dependency chain is one shift and one load.
+__attribute__((always_inline)) inline uint32_t LookupPair(const uint32_t* root, uint64_t w) {
+    uint32_t e = root[w >> (64 - kLookupRootBits)];
     while (e & kLookupLink) {
         const uint32_t done = (e >> 20) & 31, bits = (e >> 16) & 15;
         e = kPairLookup[(e & 0xFFFF) + static_cast<uint32_t>((w << done) >> (64 - bits))];
@@ -48,20 +50,24 @@ __attribute__((always_inline)) inline uint32_t LookupPair(int32_t root, uint64_t
 
 // Pairs from pos up to end with one table. The bits come from a 64-bit window
 // holding at least 57 valid bits when loaded; it is reloaded whenever fewer
-// bits than the longest pair could need are left. Without linbits a pair takes
-// at most 19 + 2 bits, and its signs are applied without branches.
+// bits than the longest pair could need are left. The bits taken are counted
+// only then: each pair itself just shifts the window. Without linbits a pair
+// takes at most 19 + 2 bits, and its signs are applied without branches.
 template <bool kLinbits>
-__attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, int32_t root, int linbits, int32_t* q,
-                                                          int32_t pos, int32_t end) {
+__attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, const uint32_t* root, int linbits,
+                                                          int32_t* q, int32_t pos, int32_t end) {
     constexpr int kLongestPair = kLinbits ? 19 + 2 * (13 + 1) : 19 + 2;
-    uint32_t bit = static_cast<uint32_t>(m.bit_pos);
+    uint32_t bit = static_cast<uint32_t>(m.bit_pos);  // where the window was loaded
     uint64_t w = PeekMainData64(m, bit);
-    int avail = 64 - static_cast<int>(bit & 7);
+    int loaded = 64 - static_cast<int>(bit & 7);
+    int avail = loaded;
     int32_t used = 0;
     for (; pos < end; pos += 2) {
         if (avail < kLongestPair) {
+            used += loaded - avail;
+            bit = (bit + static_cast<uint32_t>(loaded - avail)) & (kRingBits - 1);
             w = PeekMainData64(m, bit);
-            avail = 64 - static_cast<int>(bit & 7);
+            loaded = avail = 64 - static_cast<int>(bit & 7);
         }
         const uint32_t e = LookupPair(root, w);
         int32_t x = static_cast<int32_t>(CodeX(e)), y = static_cast<int32_t>(CodeY(e));
@@ -85,10 +91,11 @@ __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, int
             finish(x);
             finish(y);
         } else {
+            // x's sign bit, if x has one, follows the codeword, and y's follows
+            // that; a sign applied to a 0 leaves it 0.
             const uint64_t t = w << CodeLength(e);
-            const int32_t nzx = (e & kLookupNonZeroX) ? 1 : 0, nzy = (e & kLookupNonZeroY) ? 1 : 0;
-            const int32_t sx = static_cast<int32_t>(t >> 63) & nzx;
-            const int32_t sy = static_cast<int32_t>((t << nzx) >> 63) & nzy;
+            const int32_t sx = static_cast<int32_t>(t >> 63);
+            const int32_t sy = static_cast<int32_t>((t << ((e & kLookupNonZeroX) ? 1 : 0)) >> 63);
             x = (x ^ -sx) + sx;
             y = (y ^ -sy) + sy;
             n = static_cast<int>(PairBits(e));
@@ -97,11 +104,9 @@ __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, int
         q[pos + 1] = y;
         w <<= n;
         avail -= n;
-        bit = (bit + static_cast<uint32_t>(n)) & (kRingBits - 1);
-        used += n;
     }
-    m.bit_pos = static_cast<int32_t>(bit);
-    return used;
+    m.bit_pos = static_cast<int32_t>((bit + static_cast<uint32_t>(loaded - avail)) & (kRingBits - 1));
+    return used + loaded - avail;
 }
 
 }  // namespace
@@ -130,8 +135,9 @@ int32_t DecodeSpectrum(MainDataBuffer& m, const SideInfo& si, const BandLayout& 
             continue;
         }
         const int linbits = kLinbitsTable[t];
-        used += linbits > 0 ? DecodePairs<true>(m, root, linbits, q, pos, end)
-                            : DecodePairs<false>(m, root, 0, q, pos, end);
+        const uint32_t* entries = &kPairLookup[root];
+        used += linbits > 0 ? DecodePairs<true>(m, entries, linbits, q, pos, end)
+                            : DecodePairs<false>(m, entries, 0, q, pos, end);
         pos += (end - pos + 1) & ~1;
     }
 
@@ -139,13 +145,20 @@ int32_t DecodeSpectrum(MainDataBuffer& m, const SideInfo& si, const BandLayout& 
     // from a 64-bit window reloaded when fewer than 10 bits are left in it.
     const auto& c1 = kCount1Lookup[si.count1table_select[gr][ch] & 1];
     const int32_t count1_start = pos;
+    // As with the pairs, the bits taken are counted at reloads: while the window
+    // lasts, used < budget is avail > stop.
     uint32_t bit = static_cast<uint32_t>(m.bit_pos);
     uint64_t w = PeekMainData64(m, bit);
-    int avail = 64 - static_cast<int>(bit & 7);
-    while (used < budget && pos < 576) {
+    int loaded = 64 - static_cast<int>(bit & 7);
+    int avail = loaded;
+    int32_t stop = loaded - (budget - used);
+    while (avail > stop && pos < 576) {
         if (avail < 10) {
+            used += loaded - avail;
+            bit = (bit + static_cast<uint32_t>(loaded - avail)) & (kRingBits - 1);
             w = PeekMainData64(m, bit);
-            avail = 64 - static_cast<int>(bit & 7);
+            loaded = avail = 64 - static_cast<int>(bit & 7);
+            stop = loaded - (budget - used);
         }
         const uint32_t e = c1[w >> 54];
         const int32_t n = static_cast<int32_t>(e & 15);
@@ -155,11 +168,10 @@ int32_t DecodeSpectrum(MainDataBuffer& m, const SideInfo& si, const BandLayout& 
         q[pos + 1] = static_cast<int32_t>((e >> 6) & 3) - 1;
         q[pos + 2] = static_cast<int32_t>((e >> 8) & 3) - 1;
         q[pos + 3] = static_cast<int32_t>((e >> 10) & 3) - 1;
-        bit = (bit + static_cast<uint32_t>(n)) & (kRingBits - 1);
-        used += n;
         pos += 4;
     }
-    m.bit_pos = static_cast<int32_t>(bit);
+    used += loaded - avail;
+    m.bit_pos = static_cast<int32_t>((bit + static_cast<uint32_t>(loaded - avail)) & (kRingBits - 1));
     return FinishSpectrum(m, ch, pos, count1_start, used, budget, out);
 }
 
