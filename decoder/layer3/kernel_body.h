@@ -369,7 +369,8 @@ QUV3_INLINE void WriteRingColumns(const float* y, SynthesisRing& ring, int col) 
 
 // Windowing of P slots whose history sits at ring slots c, c - 1, ...: output
 // j of a slot sums taps i = 0..15 in order, in double, tap i reading the slot
-// i back (kind 0 for even i, kind 1 for odd). Each history value loaded serves
+// i back (kind 0 for even i, kind 1 for odd). A sum starts from its first
+// product: starting from zero would change only the sign of a zero sum. Each history value loaded serves
 // outputs j and 32 - j through the folded window; output 16 sums the odd taps
 // of the middle values (its even taps add products of +0, which change no sum
 // but a zero's sign, and the rounding to an integer drops that). The outputs go
@@ -392,8 +393,6 @@ QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40
     const double* window = &kSynthesisWindowFolded[0][0][0];
     for (int j0 = 0; j0 < 16; j0 += C * M) {
         D lo[P][C], hi[P][C];
-        for (int n = 0; n < P; ++n)
-            for (int k = 0; k < C; ++k) lo[n][k] = hi[n][k] = D{} * 0.0;
         // Fully unrolled: every address is a fixed offset from base.
         QUV3_UNROLL_TAPS
         for (int i = 0; i < 16; ++i) {
@@ -402,8 +401,8 @@ QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40
                 const D wl = LoadVec<D>(window + 32 * i + j), wh = LoadVec<D>(window + 32 * i + 16 + j);
                 for (int n = 0; n < P; ++n) {
                     const D x = LoadVec<D>(base + 32 * (P - 1 - n + i) + 16 * (i & 1) + j);
-                    lo[n][k] = S::MulAdd(x, wl, lo[n][k]);
-                    hi[n][k] = S::MulAdd(x, wh, hi[n][k]);
+                    lo[n][k] = i == 0 ? x * wl : S::MulAdd(x, wl, lo[n][k]);
+                    hi[n][k] = i == 0 ? x * wh : S::MulAdd(x, wh, hi[n][k]);
                 }
             }
         }
@@ -424,8 +423,8 @@ QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40
     if constexpr (M <= P) {
         for (int n0 = 0;; n0 += M) {
             if (n0 > P - M) n0 = P - M;
-            D acc = D{} * 0.0;
-            for (int k = 0; k < 8; ++k)
+            D acc = LoadVec<D>(middle + P - M - n0 + 1) * kSynthesisWindowMiddle[0];
+            for (int k = 1; k < 8; ++k)
                 acc = S::MulAdd(LoadVec<D>(middle + P - M - n0 + 2 * k + 1), D{} + kSynthesisWindowMiddle[k], acc);
             const auto r = S::ClipAndRound(acc);
             for (int l = 0; l < M; ++l) out[n0 + M - 1 - l][16] = r[l];
@@ -433,8 +432,8 @@ QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40
         }
     } else {
         for (int n = 0; n < P; ++n) {
-            double acc = 0.0;
-            for (int k = 0; k < 8; ++k) acc = acc + middle[P - 1 - n + 2 * k + 1] * kSynthesisWindowMiddle[k];
+            double acc = middle[P - 1 - n + 1] * kSynthesisWindowMiddle[0];
+            for (int k = 1; k < 8; ++k) acc = acc + middle[P - 1 - n + 2 * k + 1] * kSynthesisWindowMiddle[k];
             out[n][16] = S::ClipAndRound(D{} + acc)[0];
         }
     }
