@@ -76,8 +76,14 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
             InverseTransformSubbands(k, lines, lower, 0, 2, overlap, subbands);
             InverseTransformSubbands(k, lines, upper, 2, transformed, overlap, subbands);
         }
-        InverseTransformSubbands(k, lines, kOverlapOnly, transformed, 32, overlap, subbands);
-        SynthesizeGranule(k, subbands, d.synthesis, ch, channels);
+        // Above both the active subbands and the overlap the last granule left,
+        // the output is zero: the synthesis reads only the rows below that (as
+        // it rounds it up), and the overlap there stays zero without a pass.
+        int32_t& overlap_subbands = d.transform.OverlapSubbands[ch];
+        const int rows = SynthesisRows(active > overlap_subbands ? active : overlap_subbands);
+        InverseTransformSubbands(k, lines, kOverlapOnly, transformed, rows, overlap, subbands);
+        overlap_subbands = active;
+        SynthesizeGranule(k, subbands, rows, d.synthesis, ch, channels);
     }
     if (channels == 2) {
         std::memcpy(pcm + gr * 1152, d.synthesis.StereoPcmBuffer, sizeof d.synthesis.StereoPcmBuffer);
@@ -91,6 +97,7 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
 void ClearDecoderMemories(FrameDecoder& d) {
     std::memset(d.transform.OverlapBuffer, 0, sizeof d.transform.OverlapBuffer);
     std::memset(d.transform.SubbandSamples, 0, sizeof d.transform.SubbandSamples);
+    d.transform.OverlapSubbands[0] = d.transform.OverlapSubbands[1] = 0;
     for (SynthesisRing& r : d.synthesis.ring) {
         std::memset(r.columns, 0, sizeof r.columns);
         std::memset(r.middle, 0, sizeof r.middle);

@@ -13,6 +13,9 @@ struct TransformMemory {
     alignas(64) float OverlapBuffer[2][4][18][8];
     // The transform output of the channel being synthesised: [subband][t].
     alignas(64) float SubbandSamples[32][18];
+    // Per channel, how many subbands from 0 on may hold an overlap other than
+    // zero; all above hold zeros.
+    int32_t OverlapSubbands[2];
 };
 static_assert(sizeof(TransformMemory::OverlapBuffer) == 4608);
 static_assert(sizeof(TransformMemory::SubbandSamples) == 2304);

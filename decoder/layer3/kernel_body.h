@@ -281,43 +281,65 @@ void TransformSubbands(const float* lines, const float* window, int block_type, 
 
 // ------------------------------------------------------------ synthesis
 
-// One level of the decimation-in-frequency split for a block of n values:
-// R[0] is the plain sum, R[k >= 1] twice the DCT value.
-template <class V, int N>
+// One level of the decimation-in-frequency split for a block of N values:
+// R[0] is the plain sum, R[k >= 1] twice the DCT value. Values from Z on are
+// zero and not read: a sum or difference with one of them is the other value
+// (but for the sign of a zero, which no later sum, difference or product can
+// turn into anything but a zero's sign).
+template <class V, int N, int Z = N>
 QUV3_INLINE void DctSplit(const V* v, V* r) {
     if constexpr (N == 1) {
-        r[0] = v[0];
+        r[0] = Z > 0 ? v[0] : V{};
     } else {
-        V a[N / 2], b[N / 2], ra[N / 2], rb[N / 2];
-        for (int k = 0; k < N / 2; ++k) {
-            a[k] = v[k] + v[N - 1 - k];
-            b[k] = (v[k] - v[N - 1 - k]) * kDctCosTable[(2 * k + 1) * 32 / N - 1];
+        constexpr int H = N / 2, Zh = Z < H ? Z : H;
+        V a[H], b[H], ra[H], rb[H];
+        _Pragma("GCC unroll 16") for (int k = 0; k < H; ++k) {
+            const float c = kDctCosTable[(2 * k + 1) * 32 / N - 1];
+            if (N - 1 - k < Z) {
+                a[k] = v[k] + v[N - 1 - k];
+                b[k] = (v[k] - v[N - 1 - k]) * c;
+            } else if (k < Z) {
+                a[k] = v[k];
+                b[k] = v[k] * c;
+            }
         }
-        DctSplit<V, N / 2>(a, ra);
-        DctSplit<V, N / 2>(b, rb);
-        for (int k = 0; k < N / 2; ++k) r[2 * k] = ra[k];
+        DctSplit<V, H, Zh>(a, ra);
+        DctSplit<V, H, Zh>(b, rb);
+        for (int k = 0; k < H; ++k) r[2 * k] = ra[k];
         r[1] = rb[0];
-        for (int k = 1; k < N / 2; ++k) r[2 * k + 1] = rb[k] - r[2 * k - 1];
+        for (int k = 1; k < H; ++k) r[2 * k + 1] = rb[k] - r[2 * k - 1];
     }
 }
 
 // The 32-point DCT of all 18 slots, L slots a vector: batches start at 0, L,
 // ... and the last at 18 - L, so some slots come out twice, the same values
-// both times. Out: one row of 32 values per slot. The first split reads its
-// inputs from memory twice, once for each half, so that only one half's values
-// are live at a time.
-template <class V>
+// both times. Subbands from Z on are zero and not read. Out: one row of 32
+// values per slot. The first split reads its inputs from memory twice, once
+// for each half, so that only one half's values are live at a time.
+template <class V, int Z>
 QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
-    constexpr int L = kLanesOf<V>;
+    constexpr int L = kLanesOf<V>, Zh = Z < 16 ? Z : 16;
     for (int s0 = 0; s0 < 18; s0 += L) {
         const int at = s0 < 18 - L ? s0 : 18 - L;
         auto x = [&](int k) { return LoadVec<V>(&subbands[k][at]); };
         V h[16], r[16], y[32];
-        for (int k = 0; k < 16; ++k) h[k] = x(k) + x(31 - k);
-        DctSplit<V, 16>(h, r);
+        _Pragma("GCC unroll 16") for (int k = 0; k < 16; ++k) {
+            if (31 - k < Z) {
+                h[k] = x(k) + x(31 - k);
+            } else if (k < Z) {
+                h[k] = x(k);
+            }
+        }
+        DctSplit<V, 16, Zh>(h, r);
         for (int k = 0; k < 16; ++k) y[2 * k] = r[k];
-        for (int k = 0; k < 16; ++k) h[k] = (x(k) - x(31 - k)) * kDctCosTable[2 * k];
-        DctSplit<V, 16>(h, r);
+        _Pragma("GCC unroll 16") for (int k = 0; k < 16; ++k) {
+            if (31 - k < Z) {
+                h[k] = (x(k) - x(31 - k)) * kDctCosTable[2 * k];
+            } else if (k < Z) {
+                h[k] = x(k) * kDctCosTable[2 * k];
+            }
+        }
+        DctSplit<V, 16, Zh>(h, r);
         y[1] = r[0];
         for (int k = 1; k < 16; ++k) y[2 * k + 1] = r[k] - y[2 * k - 1];
         _Pragma("GCC unroll 8") for (int n0 = 0; n0 < 32; n0 += L) {
@@ -461,10 +483,18 @@ QUV3_INLINE void StorePcm(int16_t* pcm, const int16_t* left, int slot, const int
 
 // The 18 slots of one channel's granule: DCT, history columns, windowing, PCM.
 template <class S>
-void SynthesizeGranule(const float (*subbands)[18], SynthesisRing& ring, int16_t* pcm, const int16_t* left) {
+void SynthesizeGranule(const float (*subbands)[18], int rows, SynthesisRing& ring, int16_t* pcm,
+                       const int16_t* left) {
     constexpr int P = S::kSlotsPerPass;
+    using V = Vec<float, S::kFloatLanes>;
     alignas(64) float slots[18][32];
-    DctOfSlots<Vec<float, S::kFloatLanes>>(subbands, slots);
+    if (rows <= 8) {
+        DctOfSlots<V, 8>(subbands, slots);
+    } else if (rows <= 16) {
+        DctOfSlots<V, 16>(subbands, slots);
+    } else {
+        DctOfSlots<V, 32>(subbands, slots);
+    }
     static_assert(18 % P == 0 && P <= kMaxSlotsPerPass, "whole passes of slots, within the ring's mirror");
     int c = ring.next;
     for (int done = 0; done < 18; done += P) {

@@ -29,8 +29,10 @@ struct Kernels {
     // of odd subbands negated) and the new overlap is zero; lines is not read.
     void (*transform_subbands)(const float* lines, const float* window, int block_type, float* overlap, float* rows,
                                int first, uint32_t mask);
-    // One channel's 18 slots into the granule's PCM buffer.
-    void (*synthesize_granule)(const float (*subbands)[18], SynthesisRing& ring, int16_t* pcm, const int16_t* left);
+    // One channel's 18 slots into the granule's PCM buffer; subbands from rows
+    // (8, 16 or 32) on are zero and not read.
+    void (*synthesize_granule)(const float (*subbands)[18], int rows, SynthesisRing& ring, int16_t* pcm,
+                               const int16_t* left);
 };
 
 // The levels this build has, lowest first; level 0 is the plain level.

@@ -5,13 +5,14 @@ namespace quv3 {
 // Every output sample is 32767 times the ISO/IEC 11172-3 synthesis filter's,
 // rounded to the nearest integer (ties to even) and clipped to -32767..32767:
 // the DCT delivers doubled values and the window carries 16383.5.
-void SynthesizeGranule(const Kernels& k, const float (*subbands)[18], SynthesisMemory& m, int ch, int channels) {
+void SynthesizeGranule(const Kernels& k, const float (*subbands)[18], int rows, SynthesisMemory& m, int ch,
+                       int channels) {
     // Channel 0 of a stereo granule goes to the mono run first; channel 1 then
     // writes the interleaved pairs of both.
     if (channels == 2 && ch == 1) {
-        k.synthesize_granule(subbands, m.ring[1], m.StereoPcmBuffer, m.MonoPcmBuffer);
+        k.synthesize_granule(subbands, rows, m.ring[1], m.StereoPcmBuffer, m.MonoPcmBuffer);
     } else {
-        k.synthesize_granule(subbands, m.ring[ch], m.MonoPcmBuffer, nullptr);
+        k.synthesize_granule(subbands, rows, m.ring[ch], m.MonoPcmBuffer, nullptr);
     }
 }
 

@@ -35,8 +35,15 @@ struct SynthesisMemory {
     alignas(64) int16_t MonoPcmBuffer[576];
 };
 
+// The subband rows the synthesis reads when only the first `live` subbands may
+// hold values other than zero: 8, 16 or 32. It reads no row above, and takes
+// those for zeros.
+constexpr int SynthesisRows(int live) { return live <= 8 ? 8 : live <= 16 ? 16 : 32; }
+
 // The 18 slots of channel ch's granule from its subband samples into the
-// granule's PCM buffer (stereo when channels is 2).
-void SynthesizeGranule(const Kernels& k, const float (*subbands)[18], SynthesisMemory& m, int ch, int channels);
+// granule's PCM buffer (stereo when channels is 2). rows (SynthesisRows) bounds
+// the subbands read: those above are zero.
+void SynthesizeGranule(const Kernels& k, const float (*subbands)[18], int rows, SynthesisMemory& m, int ch,
+                       int channels);
 
 }  // namespace quv3
