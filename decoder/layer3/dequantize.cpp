@@ -1,6 +1,7 @@
 #include "decoder/layer3/dequantize.h"
 
 #include <bit>
+#include <cstring>
 
 #include "decoder/layer3/simd.h"
 #include "decoder/tables/quant_tables.h"
@@ -116,10 +117,12 @@ void DequantizeChannel(const Kernels& k, const QuantizedSpectrum& q, const SideI
     const int16_t* reorder = bands.ShortReorder;
     // Lines 0..35 of a mixed granule stay in place; the reorder rows map lines
     // 36..575 into 36..575, so the two parts never overlap.
+    // The lines not covered land all over the granule: everything is cleared
+    // first, in whole vectors, and the covered lines put over it.
     const int32_t first_short = kind == BlockKind::kMixed ? 36 : 0;
+    std::memset(samples, 0, sizeof(float) * 576);
     for (int32_t j = 0; j < first_short; ++j) samples[j] = lines[j];
     for (int32_t j = first_short; j < covered; ++j) samples[reorder[j]] = lines[j];
-    for (int32_t j = covered > first_short ? covered : first_short; j < 576; ++j) samples[reorder[j]] = 0.0f;
 }
 
 }  // namespace quv3
