@@ -1,5 +1,7 @@
 #include "decoder/layer3/huffman.h"
 
+#include <array>
+
 #include "decoder/tables/huffman_tables.h"
 
 namespace quv3 {
@@ -36,6 +38,14 @@ constexpr uint32_t CodeY(uint32_t e) { return (e >> 8) & 0xF; }
 constexpr uint32_t CodeLength(uint32_t e) { return (e >> 16) & 0x1F; }
 // Codeword and sign bits: the window shifts by the entry's lowest bits alone.
 constexpr uint32_t PairBits(uint32_t e) { return e & 63; }
+
+// The values of a count1 quadruple by its entry's four 2-bit fields (value + 1).
+constexpr auto kQuadValues = [] {
+    std::array<std::array<int32_t, 4>, 256> t{};
+    for (int i = 0; i < 256; ++i)
+        for (int k = 0; k < 4; ++k) t[i][k] = ((i >> (2 * k)) & 3) - 1;
+    return t;
+}();
 
 // root: the table's first-level entries, so that the lookup on the pairs'
 // dependency chain is one shift and one load.
@@ -164,10 +174,7 @@ int32_t DecodeSpectrum(MainDataBuffer& m, const SideInfo& si, const BandLayout& 
         const int32_t n = static_cast<int32_t>(e & 15);
         w <<= n;
         avail -= n;
-        q[pos] = static_cast<int32_t>((e >> 4) & 3) - 1;
-        q[pos + 1] = static_cast<int32_t>((e >> 6) & 3) - 1;
-        q[pos + 2] = static_cast<int32_t>((e >> 8) & 3) - 1;
-        q[pos + 3] = static_cast<int32_t>((e >> 10) & 3) - 1;
+        __builtin_memcpy(q + pos, kQuadValues[(e >> 4) & 255].data(), sizeof(int32_t) * 4);
         pos += 4;
     }
     used += loaded - avail;
