@@ -179,6 +179,13 @@ void JointStereoGranule(const Kernels& k, const QuantizedSpectrum& q, const Side
 
     int32_t bound[4];
     const int32_t ms = FindIntensityBounds(q, si, bands, h, gr, bound, out);
+    if (h.mode_extension == 2) {
+        // Mid/side alone: every line is mid/side whatever the block layout. Short
+        // lines sit in transform order, so their zeros are not all above end:
+        // those granules take every line (zeros stay zeros).
+        k.mid_side_lines(left, right, 0, kind == BlockKind::kLong ? end : 576);
+        return;
+    }
 
     if (kind == BlockKind::kLong) {
         // Below the intensity bound every line is mid/side or left/right.
