@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 // The portable vector type the kernels are written in: N values of T side by
 // side (GCC and Clang vector extensions). Arithmetic, comparisons (lanes of -1
@@ -39,11 +40,19 @@ __attribute__((always_inline)) inline void StoreVec(T* to, const V& v) {
 }
 
 // Table lookups one lane at a time, for levels without a gather instruction.
+// The indices go through memory, where each is one load away; the values are
+// put together in registers.
+template <int N, int... L>
+__attribute__((always_inline)) inline Vec<float, N> GatherLanes(const float* table, Vec<int32_t, N> index,
+                                                                std::integer_sequence<int, L...>) {
+    uint32_t at[N];  // unsigned: the indices are not negative, and need no sign extension
+    __builtin_memcpy(at, &index, sizeof at);
+    return Vec<float, N>{table[at[L]]...};
+}
+
 template <int N>
 __attribute__((always_inline)) inline Vec<float, N> GatherLanes(const float* table, Vec<int32_t, N> index) {
-    Vec<float, N> v;
-    for (int l = 0; l < N; ++l) v[l] = table[index[l]];
-    return v;
+    return GatherLanes<N>(table, index, std::make_integer_sequence<int, N>{});
 }
 
 }  // namespace
