@@ -78,7 +78,9 @@ QUV3_INLINE void TransposeRows(float* rows, V* cols) {
     _Pragma("GCC unroll 18") for (int k0 = 0; k0 < 18; k0 += L) {
         const int at = k0 < 18 - L ? k0 : 18 - L;
         V r[L];
-        _Pragma("GCC unroll 8") for (int l = 0; l < L; ++l) r[l] = kToColumns ? LoadVec<V>(rows + 18 * l + at) : cols[at + l];
+        _Pragma("GCC unroll 8") for (int l = 0; l < L; ++l) {
+            r[l] = kToColumns ? LoadVec<V>(rows + 18 * l + at) : cols[at + l];
+        }
         Transpose(r);
         _Pragma("GCC unroll 8") for (int l = 0; l < L; ++l) {
             if (kToColumns) {
