@@ -22,11 +22,20 @@ namespace {
 
 #define QUV3_INLINE __attribute__((always_inline)) inline
 
-// Under clang's sanitizers the windowing taps stay rolled: instrumenting the
-// unrolled body takes minutes. The sums are the same either way.
-#define QUV3_UNROLL_TAPS _Pragma("GCC unroll 16")
+// Loops unrolled so that every index is known when compiling. Under the
+// sanitizers they stay rolled: instrumenting the unrolled bodies takes
+// minutes. The results are the same either way.
+#define QUV3_PRAGMA(x) _Pragma(#x)
+#define QUV3_UNROLL(n) QUV3_PRAGMA(GCC unroll n)
+#define QUV3_UNROLL_TAPS QUV3_UNROLL(16)
+#if defined(__SANITIZE_ADDRESS__) || defined(QUV3_ROLLED)
+#undef QUV3_UNROLL
+#define QUV3_UNROLL(n)
+#endif
 #if defined(__clang__) && defined(__has_feature)
 #if __has_feature(address_sanitizer)
+#undef QUV3_UNROLL
+#define QUV3_UNROLL(n)
 #undef QUV3_UNROLL_TAPS
 #define QUV3_UNROLL_TAPS _Pragma("clang loop unroll(disable)")
 #endif
@@ -75,14 +84,14 @@ template <bool kToColumns, class V>
 QUV3_INLINE void TransposeRows(float* rows, V* cols) {
     constexpr int L = kLanesOf<V>;
     // Unrolled: rolled, GCC copies each row through a loop of 16-byte moves.
-    _Pragma("GCC unroll 18") for (int k0 = 0; k0 < 18; k0 += L) {
+    QUV3_UNROLL(18) for (int k0 = 0; k0 < 18; k0 += L) {
         const int at = k0 < 18 - L ? k0 : 18 - L;
         V r[L];
-        _Pragma("GCC unroll 8") for (int l = 0; l < L; ++l) {
+        QUV3_UNROLL(8) for (int l = 0; l < L; ++l) {
             r[l] = kToColumns ? LoadVec<V>(rows + 18 * l + at) : cols[at + l];
         }
         Transpose(r);
-        _Pragma("GCC unroll 8") for (int l = 0; l < L; ++l) {
+        QUV3_UNROLL(8) for (int l = 0; l < L; ++l) {
             if (kToColumns) {
                 cols[at + l] = r[l];
             } else {
@@ -240,8 +249,8 @@ QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type
         V y[3][12];
         for (int win = 0; win < 3; ++win) Imdct12(in + 6 * win, y[win]);
         // Unrolled, so that which windows cover each value is known when compiling.
-        _Pragma("GCC unroll 18") for (int i = 0; i < 18; ++i) out[i] = old(i) + ShortBlockValue(y, i);
-        _Pragma("GCC unroll 18") for (int i = 18; i < 36; ++i) keep(i - 18, ShortBlockValue(y, i));
+        QUV3_UNROLL(18) for (int i = 0; i < 18; ++i) out[i] = old(i) + ShortBlockValue(y, i);
+        QUV3_UNROLL(18) for (int i = 18; i < 36; ++i) keep(i - 18, ShortBlockValue(y, i));
     }
 }
 
@@ -295,7 +304,7 @@ QUV3_INLINE void DctSplit(const V* v, V* r) {
     } else {
         constexpr int H = N / 2, Zh = Z < H ? Z : H;
         V a[H], b[H], ra[H], rb[H];
-        _Pragma("GCC unroll 16") for (int k = 0; k < H; ++k) {
+        QUV3_UNROLL(16) for (int k = 0; k < H; ++k) {
             const float c = kDctCosTable[(2 * k + 1) * 32 / N - 1];
             if (N - 1 - k < Z) {
                 a[k] = v[k] + v[N - 1 - k];
@@ -325,7 +334,7 @@ QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
         const int at = s0 < 18 - L ? s0 : 18 - L;
         auto x = [&](int k) { return LoadVec<V>(&subbands[k][at]); };
         V h[16], r[16], y[32];
-        _Pragma("GCC unroll 16") for (int k = 0; k < 16; ++k) {
+        QUV3_UNROLL(16) for (int k = 0; k < 16; ++k) {
             if (31 - k < Z) {
                 h[k] = x(k) + x(31 - k);
             } else if (k < Z) {
@@ -334,7 +343,7 @@ QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
         }
         DctSplit<V, 16, Zh>(h, r);
         for (int k = 0; k < 16; ++k) y[2 * k] = r[k];
-        _Pragma("GCC unroll 16") for (int k = 0; k < 16; ++k) {
+        QUV3_UNROLL(16) for (int k = 0; k < 16; ++k) {
             if (31 - k < Z) {
                 h[k] = (x(k) - x(31 - k)) * kDctCosTable[2 * k];
             } else if (k < Z) {
@@ -344,9 +353,9 @@ QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
         DctSplit<V, 16, Zh>(h, r);
         y[1] = r[0];
         for (int k = 1; k < 16; ++k) y[2 * k + 1] = r[k] - y[2 * k - 1];
-        _Pragma("GCC unroll 8") for (int n0 = 0; n0 < 32; n0 += L) {
+        QUV3_UNROLL(8) for (int n0 = 0; n0 < 32; n0 += L) {
             Transpose(y + n0);
-            _Pragma("GCC unroll 8") for (int l = 0; l < L; ++l) StoreVec(&slots[at + l][n0], y[n0 + l]);
+            QUV3_UNROLL(8) for (int l = 0; l < L; ++l) StoreVec(&slots[at + l][n0], y[n0 + l]);
         }
     }
 }
@@ -517,6 +526,8 @@ constexpr Kernels KernelsOf(const char* name) {
 
 #undef QUV3_INLINE
 #undef QUV3_UNROLL_TAPS
+#undef QUV3_UNROLL
+#undef QUV3_PRAGMA
 
 }  // namespace
 }  // namespace quv3
