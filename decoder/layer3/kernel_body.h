@@ -292,41 +292,57 @@ void TransformSubbands(const float* lines, const float* window, int block_type, 
 
 // ------------------------------------------------------------ synthesis
 
-// One level of the decimation-in-frequency split for a block of N values:
-// R[0] is the plain sum, R[k >= 1] twice the DCT value. Values from Z on are
-// zero and not read: a sum or difference with one of them is the other value
-// (but for the sign of a zero, which no later sum, difference or product can
-// turn into anything but a zero's sign).
+// Value k of one half of a decimation-in-frequency split of N values
+// v(0..N-1): the sum v(k) + v(N-1-k) for the even outputs, or the difference
+// times the cosine for the odd ones. Values from Z on are zero and not read: a
+// sum or difference with one is the other value (but for the sign of a zero,
+// which no later sum, difference or product turns into anything but a zero's
+// sign); a value beyond both is left unset, and no transform reads it.
+template <class V, int N, int Z, bool kOdd, class Get>
+QUV3_INLINE void SplitValue(Get v, int k, V& h) {
+    const float c = kDctCosTable[(2 * k + 1) * 32 / N - 1];
+    if (N - 1 - k < Z) {
+        h = kOdd ? (v(k) - v(N - 1 - k)) * c : v(k) + v(N - 1 - k);
+    } else if (k < Z) {
+        h = kOdd ? v(k) * c : v(k);
+    }
+}
+
+// The odd outputs of a split from its odd half's transform, the even ones
+// already in place: R[0] is the plain sum, R[k >= 1] twice the DCT value.
+template <class V, int H>
+QUV3_INLINE void MergeOddHalf(const V* odd, V* r) {
+    r[1] = odd[0];
+    for (int k = 1; k < H; ++k) r[2 * k + 1] = odd[k] - r[2 * k - 1];
+}
+
+// The DCT of a block of N values by splitting it, those from Z on being zero.
 template <class V, int N, int Z = N>
 QUV3_INLINE void DctSplit(const V* v, V* r) {
     if constexpr (N == 1) {
         r[0] = Z > 0 ? v[0] : V{};
     } else {
         constexpr int H = N / 2, Zh = Z < H ? Z : H;
-        V a[H], b[H], ra[H], rb[H];
+        V a[H], b[H], even[H], odd[H];
+        auto at = [v](int k) { return v[k]; };
+        // Both halves' values k together: each pair of inputs is read once.
         QUV3_UNROLL(16) for (int k = 0; k < H; ++k) {
-            const float c = kDctCosTable[(2 * k + 1) * 32 / N - 1];
-            if (N - 1 - k < Z) {
-                a[k] = v[k] + v[N - 1 - k];
-                b[k] = (v[k] - v[N - 1 - k]) * c;
-            } else if (k < Z) {
-                a[k] = v[k];
-                b[k] = v[k] * c;
-            }
+            SplitValue<V, N, Z, false>(at, k, a[k]);
+            SplitValue<V, N, Z, true>(at, k, b[k]);
         }
-        DctSplit<V, H, Zh>(a, ra);
-        DctSplit<V, H, Zh>(b, rb);
-        for (int k = 0; k < H; ++k) r[2 * k] = ra[k];
-        r[1] = rb[0];
-        for (int k = 1; k < H; ++k) r[2 * k + 1] = rb[k] - r[2 * k - 1];
+        DctSplit<V, H, Zh>(a, even);
+        DctSplit<V, H, Zh>(b, odd);
+        for (int k = 0; k < H; ++k) r[2 * k] = even[k];
+        MergeOddHalf<V, H>(odd, r);
     }
 }
 
 // The 32-point DCT of all 18 slots, L slots a vector: batches start at 0, L,
 // ... and the last at 18 - L, so some slots come out twice, the same values
 // both times. Subbands from Z on are zero and not read. Out: one row of 32
-// values per slot. The first split reads its inputs from memory twice, once
-// for each half, so that only one half's values are live at a time.
+// values per slot. The first split reads its inputs from memory once for each
+// half, and transforms that half before forming the other, so only one half's
+// values are live at a time.
 template <class V, int Z>
 QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
     constexpr int L = kLanesOf<V>, Zh = Z < 16 ? Z : 16;
@@ -334,25 +350,12 @@ QUV3_INLINE void DctOfSlots(const float (*subbands)[18], float (*slots)[32]) {
         const int at = s0 < 18 - L ? s0 : 18 - L;
         auto x = [&](int k) { return LoadVec<V>(&subbands[k][at]); };
         V h[16], r[16], y[32];
-        QUV3_UNROLL(16) for (int k = 0; k < 16; ++k) {
-            if (31 - k < Z) {
-                h[k] = x(k) + x(31 - k);
-            } else if (k < Z) {
-                h[k] = x(k);
-            }
-        }
+        QUV3_UNROLL(16) for (int k = 0; k < 16; ++k) SplitValue<V, 32, Z, false>(x, k, h[k]);
         DctSplit<V, 16, Zh>(h, r);
         for (int k = 0; k < 16; ++k) y[2 * k] = r[k];
-        QUV3_UNROLL(16) for (int k = 0; k < 16; ++k) {
-            if (31 - k < Z) {
-                h[k] = (x(k) - x(31 - k)) * kDctCosTable[2 * k];
-            } else if (k < Z) {
-                h[k] = x(k) * kDctCosTable[2 * k];
-            }
-        }
+        QUV3_UNROLL(16) for (int k = 0; k < 16; ++k) SplitValue<V, 32, Z, true>(x, k, h[k]);
         DctSplit<V, 16, Zh>(h, r);
-        y[1] = r[0];
-        for (int k = 1; k < 16; ++k) y[2 * k + 1] = r[k] - y[2 * k - 1];
+        MergeOddHalf<V, 16>(r, y);
         QUV3_UNROLL(8) for (int n0 = 0; n0 < 32; n0 += L) {
             Transpose(y + n0);
             QUV3_UNROLL(8) for (int l = 0; l < L; ++l) StoreVec(&slots[at + l][n0], y[n0 + l]);
@@ -403,11 +406,12 @@ QUV3_INLINE void WriteRingColumns(const float* y, SynthesisRing& ring, int col) 
 // Windowing of P slots whose history sits at ring slots c, c - 1, ...: output
 // j of a slot sums taps i = 0..15 in order, in double, tap i reading the slot
 // i back (kind 0 for even i, kind 1 for odd). A sum starts from its first
-// product: starting from zero would change only the sign of a zero sum. Each history value loaded serves
-// outputs j and 32 - j through the folded window; output 16 sums the odd taps
-// of the middle values (its even taps add products of +0, which change no sum
-// but a zero's sign, and the rounding to an integer drops that). The outputs go
-// in runs of C vectors, each run's window vectors loaded once for all P slots.
+// product: starting from zero would change only the sign of a zero sum. Each
+// history value loaded serves outputs j and 32 - j through the folded window;
+// output 16 sums the odd taps of the middle values (its even taps add products
+// of +0, which change no sum but a zero's sign, and the rounding to an integer
+// drops that). The outputs go in runs of C vectors, each run's window vectors
+// loaded once for all P slots.
 // A product of two floats is exact in double, so a fused multiply-add rounds
 // exactly once, as the separate multiply and add do. The level clips each sum
 // to -32767..32767 (a NaN sum to -32767) and rounds it to the nearest integer,
