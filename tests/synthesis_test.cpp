@@ -92,14 +92,20 @@ TEST(SynthesizeGranule, SilenceGivesZerosInItsChannelsPlaces) {
     for (int i = 0; i < 1152; ++i) EXPECT_EQ(s->synthesis.StereoPcmBuffer[i], i % 2 ? 0 : i / 2 - 300) << i;
 }
 
+// The widest vector shapes, in portable code, and every level the processor
+// runs from first on.
+std::vector<const Kernels*> LevelsFrom(int32_t first) {
+    std::vector<const Kernels*> levels{&kWideKernels};
+    for (int32_t level = first; level <= CpuKernelLevel(); ++level) levels.push_back(&KernelsAt(level));
+    return levels;
+}
+
 // Every level against the plain level, bit for bit, on both channels of a
 // stereo stream and on a mono one, with the history carried over granules.
 TEST(SynthesizeGranule, EveryLevelEqualsThePlainLevel) {
     std::mt19937 rng(41);
     std::uniform_real_distribution<float> u(-0.6f, 0.6f);
-    std::vector<const Kernels*> levels{&kWideKernels};
-    for (int32_t level = 1; level <= CpuKernelLevel(); ++level) levels.push_back(&KernelsAt(level));
-    for (const Kernels* level : levels) {
+    for (const Kernels* level : LevelsFrom(1)) {
         for (int channels : {1, 2}) {
             auto vector = NewState();
             auto plain = NewState();
@@ -129,9 +135,7 @@ TEST(SynthesizeGranule, EveryLevelEqualsThePlainLevel) {
 TEST(SynthesizeGranule, FewerRowsGiveTheSamplesOfAll) {
     std::mt19937 rng(43);
     std::uniform_real_distribution<float> u(-0.6f, 0.6f);
-    std::vector<const Kernels*> levels{&kWideKernels};
-    for (int32_t level = 0; level <= CpuKernelLevel(); ++level) levels.push_back(&KernelsAt(level));
-    for (const Kernels* level : levels) {
+    for (const Kernels* level : LevelsFrom(0)) {
         auto fewer = NewState();
         auto all = NewState();
         fewer->kernels = all->kernels = level;
