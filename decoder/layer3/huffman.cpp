@@ -47,6 +47,34 @@ constexpr auto kQuadValues = [] {
     return t;
 }();
 
+// A 64-bit window on the reservoir's bits, loaded at bit with `loaded` valid
+// bits, `avail` of them not yet taken. The bits taken are counted only when the
+// window moves on: while it lasts, decoding just shifts w and lowers avail.
+struct BitWindow {
+    uint64_t w;
+    uint32_t bit;
+    int loaded, avail;
+};
+
+__attribute__((always_inline)) inline BitWindow OpenWindow(const MainDataBuffer& m, uint32_t bit) {
+    const int loaded = 64 - static_cast<int>(bit & 7);
+    return {PeekMainData64(m, bit), bit, loaded, loaded};
+}
+
+// The window moved past its bits taken; returns how many those were.
+__attribute__((always_inline)) inline int32_t ReloadWindow(const MainDataBuffer& m, BitWindow& b) {
+    const int32_t taken = b.loaded - b.avail;
+    b = OpenWindow(m, (b.bit + static_cast<uint32_t>(taken)) & (kRingBits - 1));
+    return taken;
+}
+
+// The reader left after the window's bits taken; returns how many those were.
+__attribute__((always_inline)) inline int32_t CloseWindow(MainDataBuffer& m, const BitWindow& b) {
+    const int32_t taken = b.loaded - b.avail;
+    m.bit_pos = static_cast<int32_t>((b.bit + static_cast<uint32_t>(taken)) & (kRingBits - 1));
+    return taken;
+}
+
 // root: the table's first-level entries, so that the lookup on the pairs'
 // dependency chain is one shift and one load.
 __attribute__((always_inline)) inline uint32_t LookupPair(const uint32_t* root, uint64_t w) {
@@ -60,25 +88,17 @@ __attribute__((always_inline)) inline uint32_t LookupPair(const uint32_t* root, 
 
 // Pairs from pos up to end with one table. The bits come from a 64-bit window
 // holding at least 57 valid bits when loaded; it is reloaded whenever fewer
-// bits than the longest pair could need are left. The bits taken are counted
-// only then: each pair itself just shifts the window. Without linbits a pair
+// bits than the longest pair could need are left. Without linbits a pair
 // takes at most 19 + 2 bits, and its signs are applied without branches.
 template <bool kLinbits>
 __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, const uint32_t* root, int linbits,
                                                           int32_t* q, int32_t pos, int32_t end) {
     constexpr int kLongestPair = kLinbits ? 19 + 2 * (13 + 1) : 19 + 2;
-    uint32_t bit = static_cast<uint32_t>(m.bit_pos);  // where the window was loaded
-    uint64_t w = PeekMainData64(m, bit);
-    int loaded = 64 - static_cast<int>(bit & 7);
-    int avail = loaded;
+    BitWindow b = OpenWindow(m, static_cast<uint32_t>(m.bit_pos));
     int32_t used = 0;
     for (; pos < end; pos += 2) {
-        if (avail < kLongestPair) {
-            used += loaded - avail;
-            bit = (bit + static_cast<uint32_t>(loaded - avail)) & (kRingBits - 1);
-            w = PeekMainData64(m, bit);
-            loaded = avail = 64 - static_cast<int>(bit & 7);
-        }
+        if (b.avail < kLongestPair) used += ReloadWindow(m, b);
+        const uint64_t w = b.w;
         const uint32_t e = LookupPair(root, w);
         int32_t x = static_cast<int32_t>(CodeX(e)), y = static_cast<int32_t>(CodeY(e));
         int n;
@@ -112,11 +132,10 @@ __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, con
         }
         q[pos] = x;
         q[pos + 1] = y;
-        w <<= n;
-        avail -= n;
+        b.w <<= n;
+        b.avail -= n;
     }
-    m.bit_pos = static_cast<int32_t>((bit + static_cast<uint32_t>(loaded - avail)) & (kRingBits - 1));
-    return used + loaded - avail;
+    return used + CloseWindow(m, b);
 }
 
 }  // namespace
@@ -155,30 +174,22 @@ int32_t DecodeSpectrum(MainDataBuffer& m, const SideInfo& si, const BandLayout& 
     // from a 64-bit window reloaded when fewer than 10 bits are left in it.
     const auto& c1 = kCount1Lookup[si.count1table_select[gr][ch] & 1];
     const int32_t count1_start = pos;
-    // As with the pairs, the bits taken are counted at reloads: while the window
-    // lasts, used < budget is avail > stop.
-    uint32_t bit = static_cast<uint32_t>(m.bit_pos);
-    uint64_t w = PeekMainData64(m, bit);
-    int loaded = 64 - static_cast<int>(bit & 7);
-    int avail = loaded;
-    int32_t stop = loaded - (budget - used);
-    while (avail > stop && pos < 576) {
-        if (avail < 10) {
-            used += loaded - avail;
-            bit = (bit + static_cast<uint32_t>(loaded - avail)) & (kRingBits - 1);
-            w = PeekMainData64(m, bit);
-            loaded = avail = 64 - static_cast<int>(bit & 7);
-            stop = loaded - (budget - used);
+    // While the window lasts, used < budget is avail > stop.
+    BitWindow b = OpenWindow(m, static_cast<uint32_t>(m.bit_pos));
+    int32_t stop = b.loaded - (budget - used);
+    while (b.avail > stop && pos < 576) {
+        if (b.avail < 10) {
+            used += ReloadWindow(m, b);
+            stop = b.loaded - (budget - used);
         }
-        const uint32_t e = c1[w >> 54];
+        const uint32_t e = c1[b.w >> 54];
         const int32_t n = static_cast<int32_t>(e & 15);
-        w <<= n;
-        avail -= n;
+        b.w <<= n;
+        b.avail -= n;
         __builtin_memcpy(q + pos, kQuadValues[(e >> 4) & 255].data(), sizeof(int32_t) * 4);
         pos += 4;
     }
-    used += loaded - avail;
-    m.bit_pos = static_cast<int32_t>((bit + static_cast<uint32_t>(loaded - avail)) & (kRingBits - 1));
+    used += CloseWindow(m, b);
     return FinishSpectrum(m, ch, pos, count1_start, used, budget, out);
 }
 
