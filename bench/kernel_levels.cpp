@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "bench/peer_decoders.h"
-#include "decoder/api/decoder_state.h"
+#include "decoder/api/exports.h"
+#include "decoder/layer3/kernels.h"
 
 int main(int argc, char** argv) {
     int rounds = 5;

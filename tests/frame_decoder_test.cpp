@@ -47,7 +47,7 @@ TEST(FrameLength, MainDataIsTheFrameLessHeaderAndSideInformation) {
         auto s = OpenLocal(f.path);
         ASSERT_EQ(s->open_result, 0);
         int16_t pcm[2304];
-        DecodeFrame(*s->kernels, s->in, s->d, pcm);
+        DecodeFrame(*s->kernels, s->in, s->d, PcmOut{pcm});
         EXPECT_EQ(s->d.main_data.fill, 381 + padding);
         EXPECT_EQ(TellInput(s->in), 417 + padding);
     }

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "decoder/api/decoder_state.h"
+#include "decoder/api/exports.h"
+#include "decoder/layer3/kernels.h"
 #include "tests/support/pcm_compare.h"
 #include "tests/support/state_builder.h"
 

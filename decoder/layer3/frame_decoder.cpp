@@ -15,7 +15,7 @@ namespace {
 constexpr int64_t kStreamStartBytes = 960;
 
 void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& bands, FrameDecoder& d, int gr,
-                   int16_t* pcm) {
+                   PcmOut out) {
     const SideInfo& si = d.side_info;
     const int channels = d.channel_count;
     for (int ch = 0; ch < channels; ++ch) {
@@ -85,10 +85,11 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
         overlap_subbands = active;
         SynthesizeGranule(k, subbands, rows, d.synthesis, ch, channels);
     }
+    if (out.samples == nullptr) return;
     if (channels == 2) {
-        std::memcpy(pcm + gr * 1152, d.synthesis.StereoPcmBuffer, sizeof d.synthesis.StereoPcmBuffer);
+        std::memcpy(out.samples + gr * 1152, d.synthesis.StereoPcmBuffer, sizeof d.synthesis.StereoPcmBuffer);
     } else {
-        std::memcpy(pcm + gr * 576, d.synthesis.MonoPcmBuffer, sizeof d.synthesis.MonoPcmBuffer);
+        std::memcpy(out.samples + gr * 576, d.synthesis.MonoPcmBuffer, sizeof d.synthesis.MonoPcmBuffer);
     }
 }
 
@@ -111,9 +112,9 @@ void ClearDecoderMemories(FrameDecoder& d) {
 // A header that cannot be sized (bitrate index 15, reserved rate or layer, free
 // format of unknown length) reads nothing and writes nothing: the next header
 // read resynchronises.
-void DecodeFrame(const Kernels& k, Stream& in, FrameDecoder& d, int16_t* pcm) {
+int32_t DecodeFrame(const Kernels& k, Stream& in, FrameDecoder& d, PcmOut out) {
     const FrameHeader& h = in.header;
-    if (!HeaderIsDecodable(h, in.free_format_bytes)) return;
+    if (!HeaderIsDecodable(h, in.free_format_bytes)) return 0;
     d.channel_count = h.mode == 3 ? 1 : 2;
     ReadSideInfo(in, d.side_info);
     const int32_t frame_bytes = FrameBytes(h, in.free_format_bytes);
@@ -122,13 +123,24 @@ void DecodeFrame(const Kernels& k, Stream& in, FrameDecoder& d, int16_t* pcm) {
     const int32_t begin = d.side_info.main_data_begin;
     if (begin > m.fill && static_cast<int64_t>(frame_bytes) * d.call_count < kStreamStartBytes) {
         AppendMainData(in, m, main_bytes);
-        return;
+        return 0;
     }
     m.bit_pos = ((m.fill - begin) & (kRingBytes - 1)) * 8;
     AppendMainData(in, m, main_bytes);
     const BandLayout bands = SelectBandLayout(h);
     const int granules = h.ID == 1 ? 2 : 1;
-    for (int gr = 0; gr < granules; ++gr) DecodeGranule(k, h, bands, d, gr, pcm);
+    for (int gr = 0; gr < granules; ++gr) DecodeGranule(k, h, bands, d, gr, out);
+    return granules * 576;
+}
+
+int32_t DecodeNextFrame(const Kernels& k, Stream& in, FrameDecoder& d, PcmOut out) {
+    int32_t samples = 0;
+    if (d.status != -4) {
+        samples = DecodeFrame(k, in, d, out);
+        if (ReadNextHeader(in) != 0) d.status = -4;
+    }
+    if (d.call_count < 0x7FFFFFFF) ++d.call_count;
+    return samples;
 }
 
 }  // namespace quv3

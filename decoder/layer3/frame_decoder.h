@@ -17,7 +17,8 @@
 namespace quv3 {
 
 struct FrameDecoder {
-    int32_t call_count;  // Quv calls since the stream was opened or rewound
+    int32_t status;  // 0, or -4 once no frame follows (sticky until a rewind)
+    int32_t call_count;  // frame loop calls since the stream was opened or rewound
     int32_t channel_count;  // of the frame being decoded; 0 before the first
     MainDataBuffer main_data;
     SideInfo side_info;
@@ -32,13 +33,26 @@ struct FrameDecoder {
 // reservoir and the call count. Nothing else is reset between streams.
 void ClearDecoderMemories(FrameDecoder& d);
 
-// Decodes the frame whose header the stream read last into pcm (at most 4608
-// bytes, nothing when the frame only feeds the reservoir or cannot be sized).
-void DecodeFrame(const Kernels& k, Stream& in, FrameDecoder& d, int16_t* pcm);
+// Where a frame's samples go: two channels interleaved, or one. With no
+// samples the frame is decoded all the same, for the memories it leaves.
+struct PcmOut {
+    int16_t* samples;
+};
+
+// Decodes the frame whose header the stream read last into out (at most 1152
+// samples per channel; nothing when the frame only feeds the reservoir or
+// cannot be sized). Returns the samples per channel written.
+int32_t DecodeFrame(const Kernels& k, Stream& in, FrameDecoder& d, PcmOut out);
+
+// The frame loop. Unless the stream has ended, decodes the pending frame into
+// out and reads the next header, resynchronising past damage; the status
+// becomes -4 when no frame follows (this call's samples are still valid).
+// Every call counts. Returns the samples per channel written.
+int32_t DecodeNextFrame(const Kernels& k, Stream& in, FrameDecoder& d, PcmOut out);
 
 // After a seek or step back has read the landing frame's header: the reservoir
-// and memories a straight decode has there (pre_roll.cpp). scratch takes the
-// PCM of the frames decoded on the way.
-void PreRoll(const Kernels& k, Stream& in, FrameDecoder& d, int16_t* scratch);
+// and memories a straight decode has there (pre_roll.cpp). The status and the
+// stream's damage counts stay as they were.
+void PreRoll(const Kernels& k, Stream& in, FrameDecoder& d);
 
 }  // namespace quv3

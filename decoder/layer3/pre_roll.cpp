@@ -37,7 +37,9 @@ constexpr int64_t kWalkWindow = 12288;
 // Where no frame ends where the walk stands (a damaged header in between), the
 // main data missing before it reads as zeros: frames that reach back to it may
 // hold noise, as they do in a straight decode. status is not touched.
-void PreRoll(const Kernels& k, Stream& in, FrameDecoder& d, int16_t* scratch) {
+void PreRoll(const Kernels& k, Stream& in, FrameDecoder& d) {
+    const Damage damage = in.damage;
+    const int32_t status = d.status;
     const int64_t landing = PendingFramePosition(in);
     const int32_t reach = LongestReachBack(in.header);
     const int32_t decode = FramesToDecode(in.header);
@@ -60,11 +62,10 @@ void PreRoll(const Kernels& k, Stream& in, FrameDecoder& d, int16_t* scratch) {
         ClearDecoderMemories(d);
         SeekInputTo(in, in.data_start);
         ReadHeaderAndCrc(in);
-        for (int32_t i = 0; i < frames; ++i) {
-            DecodeFrame(k, in, d, scratch);
-            ReadNextHeader(in);
-            ++d.call_count;
-        }
+        d.status = 0;
+        for (int32_t i = 0; i < frames; ++i) DecodeNextFrame(k, in, d, PcmOut{});
+        d.status = status;
+        in.damage = damage;
         return;
     }
 
@@ -80,7 +81,7 @@ void PreRoll(const Kernels& k, Stream& in, FrameDecoder& d, int16_t* scratch) {
             SeekInputBy(in, SideInfoByteCount(in.header));
             AppendMainData(in, d.main_data, MainDataBytes(in.header, in.free_format_bytes));
         } else {
-            DecodeFrame(k, in, d, scratch);
+            DecodeFrame(k, in, d, PcmOut{});
         }
     }
     SeekInputTo(in, landing);

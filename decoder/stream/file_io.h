@@ -9,7 +9,9 @@ namespace quv3::io {
 using FileHandle = intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 
-FileHandle OpenRead(const char* path);  // kNoFile on failure
+// kNoFile on failure. The path is in the system's 8-bit code page, or in
+// UTF-8 when utf8 is set (the same thing but on Windows).
+FileHandle OpenRead(const char* path, bool utf8 = false);
 // Reads up to n bytes; returns the count delivered (0 at the end or on error).
 int32_t Read(FileHandle f, void* buffer, int32_t n);
 // 0, or -1 when the target lies before the start of the file (the position is

@@ -8,7 +8,7 @@
 
 namespace quv3::io {
 
-FileHandle OpenRead(const char* path) {
+FileHandle OpenRead(const char* path, bool) {
     if (path == nullptr) return kNoFile;
     int fd;
     do {

@@ -10,10 +10,21 @@ HANDLE AsHandle(FileHandle f) { return reinterpret_cast<HANDLE>(f); }
 
 }  // namespace
 
-FileHandle OpenRead(const char* path) {
+// A UTF-8 path is converted to UTF-16 on the stack: no allocation. Paths of
+// more than kWidePath UTF-16 units do not open.
+constexpr int kWidePath = 4096;
+
+FileHandle OpenRead(const char* path, bool utf8) {
     if (path == nullptr) return kNoFile;
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE h;
+    if (utf8) {
+        wchar_t wide[kWidePath];
+        if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, kWidePath) == 0) return kNoFile;
+        h = CreateFileW(wide, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    } else {
+        h = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(h);
 }
 

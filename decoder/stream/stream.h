@@ -3,9 +3,9 @@
 #include <array>
 #include <cstdint>
 
-#include "decoder/stream/file_io.h"
+#include "decoder/stream/byte_source.h"
 
-// The stream: the open file read through a buffer, where its frames begin, the
+// The stream: its input read through a buffer, where its frames begin, the
 // frame header read last and the bytes of its side information. Opening
 // (stream_open.cpp), headers (frame_header.cpp), buffered reading
 // (stream_input.cpp) and sync search, seeking and stepping back (sync_search.cpp).
@@ -30,12 +30,12 @@ static_assert(sizeof(FrameHeader) == 48);
 
 inline constexpr int32_t kInputBufferBytes = 16384;
 
-// The stream's bytes from file offset start: length of them held, pos the next
-// one to deliver. file_pos is where the operating system's position stands.
+// The stream's bytes from offset start: length of them held, pos the next one
+// to deliver. file_pos is where the source's own position stands.
 struct InputBuffer {
     std::array<uint8_t, kInputBufferBytes> bytes;
     int64_t start;
-    int64_t file_pos;
+    int64_t source_pos;
     int32_t length;
     int32_t pos;
 };
@@ -55,13 +55,38 @@ struct StreamDescription {
     int32_t samples_per_frame;
     int32_t total_samples;  // capped at 2^31 - 1
     int32_t vbr;
+    int64_t full_total_samples;  // the same count without the cap
+};
+
+// What a stream accepts when it opens. The exports' streams take neither: a
+// tag before the first frame is refused, and so is MPEG 2.5.
+struct OpenRules {
+    bool skip_tags;  // ID3v2 at the start, APEv2 and ID3v1 at the end
+};
+
+// Byte ranges of the tags around the frames; bytes 0 when absent.
+struct TagRanges {
+    int64_t id3v2_offset, id3v2_bytes;  // every ID3v2 tag at the start, with the padding after it
+    int64_t ape_offset, ape_bytes;
+    int64_t id3v1_offset, id3v1_bytes;
+};
+
+// What the stream met that it could not decode: the bytes the sync search
+// passed over, and the frames lost with them or whose header had no length.
+struct Damage {
+    int64_t skipped_bytes;
+    int64_t lost_frames;
 };
 
 struct Stream {
-    io::FileHandle file = io::kNoFile;
+    ByteSource source;
     InputBuffer input;
     int64_t data_start;  // where the first frame begins
-    int64_t stream_length;  // file length minus data_start, whatever the file's size
+    int64_t stream_length;  // of the frames: to the input's end (or the tags there) from data_start
+    // Reads stop here when tags follow the frames; -1: at the input's end.
+    int64_t stream_end;
+    TagRanges tags;
+    Damage damage;
     // Free-format streams: the length of their frames without padding, measured
     // between the first two headers when the stream is opened; 0 otherwise.
     int32_t free_format_bytes;
@@ -71,15 +96,17 @@ struct Stream {
     HeaderBitReader header_reader;
 };
 
-// Buffered reading (stream_input.cpp). Positions are those of the file; a
-// target before its start is refused (-1, position unchanged).
-int32_t OpenInput(Stream& in, const char* path);  // 0, or -5 when it cannot be opened
-void CloseInput(Stream& in);
+// Buffered reading (stream_input.cpp). Positions are those of the input; a
+// target before its start is refused (-1, position unchanged), and so is one
+// before the bytes still held when the input cannot seek.
+void ResetInput(Stream& in);  // after a source was attached: nothing buffered, position 0
+int32_t OpenInput(Stream& in, const char* path);  // a file attached and reset: 0, or -5
+void CloseInput(Stream& in);  // detaches the source
 int32_t ReadInput(Stream& in, void* buffer, int32_t n);  // bytes delivered, fewer at the end
 int32_t SeekInputTo(Stream& in, int64_t offset);
 int32_t SeekInputBy(Stream& in, int64_t delta);
 int64_t TellInput(const Stream& in);
-int64_t InputLength(const Stream& in);
+int64_t InputLength(const Stream& in);  // -1 when unknown
 // Forgets the buffered bytes: the next read sees what the file holds now.
 void DropInputBuffer(Stream& in);
 // Moves to offset with the bytes from there on buffered.
@@ -112,9 +139,20 @@ bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes = 0);
 // The frame's bytes after its header, CRC word and side information.
 int32_t MainDataBytes(const FrameHeader& h, int32_t free_format_bytes = 0);
 
-// Opening (stream_open.cpp): 0 with the first header read and the position
-// behind it (and its CRC word), or -1, -2, -5, -6 (the file closed again; on
-// -6 version, channels and samples_per_frame are already described).
+// Tags (stream_tags.cpp). From the position, every ID3v2 tag and the zero
+// padding after each: the position is left on the first other byte, and the
+// range goes into in.tags.
+void SkipLeadingTags(Stream& in);
+// An ID3v1 tag ending at end and an APEv2 tag before it, neither reaching
+// before first, into in.tags; the position does not change.
+void FindTrailingTags(Stream& in, int64_t first, int64_t end);
+
+// Opening (stream_open.cpp), on the source attached to in: 0 with the first
+// header read and the position behind it (and its CRC word), or -1, -2, -5,
+// -6 (the source closed again; on -6 version, channels and samples_per_frame
+// are already described).
+int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& description);
+// The exports' way: the file at path, no tags, no MPEG 2.5.
 int32_t OpenStream(Stream& in, const char* path, StreamDescription& description);
 
 // Moving between frames (sync_search.cpp).
@@ -128,6 +166,9 @@ int32_t ReadNextHeader(Stream& in);
 int32_t StepBack(Stream& in);
 // To the first frame at or after trunc(stream_length x fraction): 0, or -4.
 int32_t SeekFraction(Stream& in, float fraction);
+// To the first frame at or after offset (clamped to the end; a negative one
+// searches from the position): 0, or -4.
+int32_t SeekToFrameAt(Stream& in, double offset);
 // To the first frame: the header reader's 0, -1 or -2.
 int32_t Rewind(Stream& in);
 // Where the frame whose header was just read (with its CRC word) begins.

@@ -70,23 +70,34 @@ int32_t MeasureFreeFormat(Stream& in) {
 
 }  // namespace
 
-// Open, locate the first frame, read its header and describe the stream.
-int32_t OpenStream(Stream& in, const char* path, StreamDescription& info) {
-    if (OpenInput(in, path) != 0) return -5;
-    const int64_t file_length = InputLength(in);
+// Locate the first frame, read its header and describe the stream.
+int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& info) {
+    if (!SourceAttached(in.source)) return -5;
+    ResetInput(in);
+    in.tags = TagRanges{};
+    in.damage = Damage{};
+    const int64_t input_length = InputLength(in);
+    if (rules.skip_tags) SkipLeadingTags(in);
+    const int64_t probed_at = TellInput(in);
 
     uint8_t probe[kProbeBytes];
     const int32_t probe_len = ReadInput(in, probe, kProbeBytes);
     int32_t xing_frames = 0, xing_bytes = 0, has_xing = 0;
     const int32_t data_tag = FindTag(probe, probe_len, 4095, "data");
     if (data_tag >= 0) {
-        in.data_start = data_tag + 8;  // tag, 4-byte chunk length, then the frames
+        in.data_start = probed_at + data_tag + 8;  // tag, 4-byte chunk length, then the frames
     } else {
-        in.data_start = 0;
+        in.data_start = probed_at;
         has_xing = FindXingHeader(probe, probe_len, xing_frames, xing_bytes);
     }
     SeekInputTo(in, in.data_start);
-    in.stream_length = file_length - in.data_start;
+    int64_t end = input_length;
+    if (rules.skip_tags && input_length >= 0 && SourceCanSeek(in.source)) {
+        FindTrailingTags(in, in.data_start, input_length);
+        end -= in.tags.id3v1_bytes + in.tags.ape_bytes;
+        if (end < input_length) in.stream_end = end;
+    }
+    in.stream_length = end >= 0 ? end - in.data_start : -1;
 
     int32_t r = ReadFrameHeader(in);
     const FrameHeader& h = in.header;
@@ -120,8 +131,10 @@ int32_t OpenStream(Stream& in, const char* path, StreamDescription& info) {
         if (total <= 0.0) {
             info.total_samples = 0;
             info.bitrate = 0;
+            info.full_total_samples = 0;
         } else {
             info.total_samples = TruncateToInt32(total);
+            info.full_total_samples = static_cast<int64_t>(total);
             info.bitrate = TruncateToInt32(static_cast<double>(static_cast<uint32_t>(xing_bytes)) * info.sample_rate *
                                                0.008 / total + 0.5);
         }
@@ -133,12 +146,18 @@ int32_t OpenStream(Stream& in, const char* path, StreamDescription& info) {
             info.bitrate = in.free_format_bytes * info.sample_rate / (h.ID == 1 ? 144000 : 72000);
         // Index 15 (and free format of unknown length) has no bitrate: no duration,
         // 0. A count beyond the field's range is capped at 2^31 - 1.
-        info.total_samples = info.bitrate > 0
-                                 ? TruncateToInt32(static_cast<double>(in.stream_length) * info.sample_rate /
-                                                   (info.bitrate * 125.0))
-                                 : 0;
+        const double total = info.bitrate > 0 && in.stream_length >= 0 ? static_cast<double>(in.stream_length) *
+                                                                              info.sample_rate / (info.bitrate * 125.0)
+                                                                        : 0.0;
+        info.total_samples = TruncateToInt32(total);
+        info.full_total_samples = static_cast<int64_t>(total);
     }
     return 0;
+}
+
+int32_t OpenStream(Stream& in, const char* path, StreamDescription& info) {
+    if (AttachFile(in.source, path, false) != 0) return -5;
+    return OpenStream(in, OpenRules{}, info);
 }
 
 }  // namespace quv3

@@ -59,16 +59,25 @@ int32_t SyncBackward(Stream& in) {
 
 }  // namespace
 
-// Reads the header at the file position; on a damaged header resynchronises
+// Reads the header at the position; on a damaged header resynchronises
 // forward until a header reads. -4 when the search reaches the end. Headers
 // that carry the sync word but cannot be decoded (bitrate index 15, a layer
 // other than III, free format in a stream that did not start with it) are
-// skipped like damaged ones.
+// skipped like damaged ones. Each header passed over counts as a lost frame,
+// and the bytes up to the one found as skipped; a search that runs into the
+// end counts nothing (a stream may end in bytes that are no frame).
 int32_t ReadNextHeader(Stream& in) {
+    const int64_t expected = TellInput(in);
+    int64_t lost = 0;
     for (;;) {
         int32_t r = ReadFrameHeader(in);
         if (r == 0 && HeaderIsDecodable(in.header, in.free_format_bytes)) break;
         if (SyncForward(in) != 0) return -4;
+        ++lost;
+    }
+    if (lost > 0) {
+        in.damage.lost_frames += lost;
+        in.damage.skipped_bytes += TellInput(in) - 4 - expected;
     }
     if (in.header.protection_bit == 0) SkipCrc(in);
     return 0;
@@ -96,11 +105,17 @@ int32_t StepBack(Stream& in) {
 // fraction of any file. A negative or NaN target leaves the position as it is
 // (the search then starts from there); a target past the end gives -4.
 int32_t SeekFraction(Stream& in, float fraction) {
-    DropInputBuffer(in);
     const double target = std::trunc(static_cast<double>(in.stream_length) * static_cast<double>(fraction));
-    if (target >= 0.0) {
-        const double end = static_cast<double>(InputLength(in));
-        SeekInputTo(in, static_cast<int64_t>(target < end ? target : end));
+    return SeekToFrameAt(in, target >= 0.0 ? target : -1.0);
+}
+
+int32_t SeekToFrameAt(Stream& in, double offset) {
+    DropInputBuffer(in);
+    if (offset >= 0.0) {
+        const int64_t length = in.stream_end >= 0 ? in.stream_end : InputLength(in);
+        if (length >= 0 && offset > static_cast<double>(length)) offset = static_cast<double>(length);
+        if (offset > 9.0e18) offset = 9.0e18;  // an input of unknown length: within the range of a position
+        SeekInputTo(in, static_cast<int64_t>(offset));
     }
     if (SyncForward(in) != 0) return -4;
     ReadHeaderAndCrc(in);

@@ -25,9 +25,8 @@ std::unique_ptr<LocalDecoder> OpenLocal(const std::string& path) {
 }
 
 int32_t LocalDecoder::Next(int16_t* pcm) {
-    DecodeFrame(*kernels, in, d, pcm);
-    ++d.call_count;
-    return ReadNextHeader(in);
+    DecodeNextFrame(*kernels, in, d, PcmOut{pcm});
+    return d.status;
 }
 
 void LoadMainData(MainDataBuffer& m, const BitWriter& bits) {

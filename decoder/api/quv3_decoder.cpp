@@ -1,0 +1,173 @@
+// The re-entrant API: every call works on the caller's decoder alone.
+#include <cmath>
+#include <cstdint>
+
+#include "decoder/api/decoder.h"
+#include "decoder/api/quv3_decoder.h"
+
+namespace quv3 {
+namespace {
+
+bool Ready(const quv3_decoder* d) { return d != nullptr && d->ready == kDecoderReady; }
+bool Open(const quv3_decoder* d) { return Ready(d) && d->open != 0; }
+
+int32_t Finish(quv3_decoder* d, int32_t r) {
+    if (r != 0) {
+        d->open = 0;
+        return r;
+    }
+    d->open = 1;
+    return 0;
+}
+
+int32_t OpenOn(quv3_decoder* d, uint32_t flags) {
+    d->format = (flags & QUV3_OPEN_F32) ? QUV3_F32 : QUV3_S16;
+    return Finish(d, OpenDecoder(*d, OpenRules{true}));
+}
+
+// A frame in another channel count than the stream's first is delivered in
+// the first one's: one channel twice, or the mean of two.
+void MatchChannels(int16_t* pcm, int32_t samples, int32_t from, int32_t to) {
+    if (from == to) return;
+    if (to == 2) {
+        for (int32_t k = samples; k-- > 0;) pcm[2 * k] = pcm[2 * k + 1] = pcm[k];
+    } else {
+        for (int32_t k = 0; k < samples; ++k) pcm[k] = static_cast<int16_t>((pcm[2 * k] + pcm[2 * k + 1]) / 2);
+    }
+}
+
+quv3_range Range(int64_t offset, int64_t bytes) { return quv3_range{bytes != 0 ? offset : 0, bytes}; }
+
+}  // namespace
+}  // namespace quv3
+
+using namespace quv3;
+
+extern "C" {
+
+size_t quv3_decoder_size(void) { return sizeof(quv3_decoder); }
+
+size_t quv3_decoder_alignment(void) { return alignof(quv3_decoder); }
+
+quv3_decoder* quv3_decoder_init(void* memory, size_t bytes) {
+    if (memory == nullptr || bytes < sizeof(quv3_decoder) ||
+        reinterpret_cast<uintptr_t>(memory) % alignof(quv3_decoder) != 0)
+        return nullptr;
+    auto* d = static_cast<quv3_decoder*>(memory);
+    InitDecoder(*d);
+    return d;
+}
+
+int32_t quv3_open_file(quv3_decoder* d, const char* path, uint32_t flags) {
+    if (!Ready(d)) return QUV3_BAD_CALL;
+    if (d->open) quv3_close(d);
+    if (AttachFile(d->stream.source, path, true) != 0) return QUV3_CANNOT_OPEN;
+    return OpenOn(d, flags);
+}
+
+int32_t quv3_open_memory(quv3_decoder* d, const void* data, size_t bytes, uint32_t flags) {
+    if (!Ready(d)) return QUV3_BAD_CALL;
+    if (d->open) quv3_close(d);
+    if (bytes > static_cast<uint64_t>(INT64_MAX) || AttachMemory(d->stream.source, data, static_cast<int64_t>(bytes)) != 0)
+        return QUV3_CANNOT_OPEN;
+    return OpenOn(d, flags);
+}
+
+int32_t quv3_open_reader(quv3_decoder* d, const quv3_reader* reader, uint32_t flags) {
+    if (!Ready(d)) return QUV3_BAD_CALL;
+    if (d->open) quv3_close(d);
+    if (reader == nullptr) return QUV3_CANNOT_OPEN;
+    const ReaderCallbacks callbacks{reader->read, reader->seek, reader->size, reader->user};
+    if (AttachReader(d->stream.source, callbacks) != 0) return QUV3_CANNOT_OPEN;
+    return OpenOn(d, flags);
+}
+
+int32_t quv3_decode_frame(quv3_decoder* d, void* pcm, int32_t format, int32_t* samples) {
+    if (samples != nullptr) *samples = 0;
+    if (!Open(d)) return QUV3_BAD_CALL;
+    if (format == QUV3_FORMAT_AS_OPENED) format = d->format;
+    if (format != QUV3_S16) return QUV3_BAD_CALL;
+    auto* out = static_cast<int16_t*>(pcm);
+    const int32_t n = DecodeInto(*d, PcmOut{out});
+    if (out != nullptr && n > 0) MatchChannels(out, n, d->frame.channel_count, d->description.channels);
+    if (samples != nullptr) *samples = n;
+    return d->frame.status;
+}
+
+int32_t quv3_seek_fraction(quv3_decoder* d, double fraction) {
+    if (!Open(d)) return QUV3_BAD_CALL;
+    Stream& s = d->stream;
+    if (!SourceCanSeek(s.source) || s.stream_length < 0) return QUV3_CANNOT_SEEK;
+    // A NaN or negative fraction means the first frame.
+    const double f = fraction > 0.0 ? (fraction < 1.0 ? fraction : 1.0) : 0.0;
+    if (SeekToFrameAt(s, static_cast<double>(s.data_start) + std::trunc(static_cast<double>(s.stream_length) * f)) != 0) {
+        d->frame.status = QUV3_END;
+        return QUV3_END;
+    }
+    d->frame.status = 0;
+    SettleAfterMove(*d);
+    return 0;
+}
+
+int32_t quv3_step_back(quv3_decoder* d) {
+    if (!Open(d)) return QUV3_BAD_CALL;
+    if (!SourceCanSeek(d->stream.source)) return QUV3_CANNOT_SEEK;
+    StepBack(d->stream);
+    d->frame.status = 0;
+    SettleAfterMove(*d);
+    return 0;
+}
+
+int32_t quv3_rewind(quv3_decoder* d) {
+    if (!Open(d)) return QUV3_BAD_CALL;
+    if (!SourceCanSeek(d->stream.source)) return QUV3_CANNOT_SEEK;
+    if (RewindDecoder(*d) == 0) return 0;
+    // No header where the first one was: nothing to decode until a move finds one.
+    d->frame.status = QUV3_END;
+    return QUV3_NO_SYNC;
+}
+
+int32_t quv3_close(quv3_decoder* d) {
+    if (!Open(d)) return QUV3_BAD_CALL;
+    CloseInput(d->stream);
+    d->open = 0;
+    return 0;
+}
+
+int32_t quv3_get_info(const quv3_decoder* d, quv3_info* info) {
+    if (!Open(d) || info == nullptr) return QUV3_BAD_CALL;
+    const StreamDescription& s = d->description;
+    const Stream& in = d->stream;
+    quv3_info i{};
+    i.version = s.version;
+    i.layer = 3;
+    i.channels = s.channels;
+    i.sample_rate = s.sample_rate;
+    i.bitrate = s.bitrate;
+    i.samples_per_frame = s.samples_per_frame;
+    i.vbr = s.vbr;
+    i.seekable = SourceCanSeek(in.source) ? 1 : 0;
+    i.total_samples = s.full_total_samples;
+    i.frames = quv3_range{in.data_start, in.stream_length};
+    i.id3v2 = Range(in.tags.id3v2_offset, in.tags.id3v2_bytes);
+    i.ape = Range(in.tags.ape_offset, in.tags.ape_bytes);
+    i.id3v1 = Range(in.tags.id3v1_offset, in.tags.id3v1_bytes);
+    *info = i;
+    return 0;
+}
+
+int32_t quv3_get_damage(const quv3_decoder* d, quv3_damage* damage) {
+    if (!Open(d) || damage == nullptr) return QUV3_BAD_CALL;
+    damage->skipped_bytes = d->stream.damage.skipped_bytes;
+    damage->lost_frames = d->stream.damage.lost_frames;
+    return 0;
+}
+
+int16_t quv3_f32_to_s16(float value) {
+    double x = static_cast<double>(value) * 32767.0;
+    x = x > -32767.0 ? x : -32767.0;  // a NaN gives -32767, as in the synthesis
+    x = x < 32767.0 ? x : 32767.0;
+    return static_cast<int16_t>(std::lrint(x));
+}
+
+}  // extern "C"

@@ -1,0 +1,180 @@
+/* quv3_decoder: the re-entrant MPEG-1 / MPEG-2 LSF / MPEG 2.5 Audio Layer III
+ * decoder.
+ *
+ * Each stream is decoded by a decoder the caller owns: a block of the caller's
+ * memory of quv3_decoder_size() bytes, aligned to quv3_decoder_alignment()
+ * (about 80 KB; the 16 KiB input buffer is part of it), made ready once by
+ * quv3_decoder_init. The library allocates nothing and keeps no mutable state
+ * of its own, so any number of decoders may be used at once, each from one
+ * thread at a time (any thread). A decoder may be opened again after
+ * quv3_close, as often as needed.
+ *
+ * A stream is read from a file, a block of memory or the caller's read
+ * callbacks. ID3v2 tags at the start and APEv2 and ID3v1 tags at the end are
+ * skipped (their byte ranges are reported); a RIFF/WAVE file whose "data"
+ * chunk holds the frames is read from that chunk.
+ *
+ * Each quv3_decode_frame call decodes one frame: up to QUV3_MAX_FRAME_SAMPLES
+ * samples per channel, as signed 16-bit integers or as floats, the channels
+ * interleaved.
+ *
+ * Results: 0 or a negative QUV3_* code. Nothing a stream holds makes a call
+ * crash, hang, or read or write outside a buffer.
+ */
+#ifndef QUV3_DECODER_H
+#define QUV3_DECODER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(QUV3_BUILDING)
+#    define QUV3_DECODER_API __declspec(dllexport)
+#  elif defined(QUV3_DECODER_STATIC)
+#    define QUV3_DECODER_API
+#  else
+#    define QUV3_DECODER_API __declspec(dllimport)
+#  endif
+#elif defined(QUV3_BUILDING)
+#  define QUV3_DECODER_API __attribute__((visibility("default")))
+#else
+#  define QUV3_DECODER_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Results. -1, -4, -5 and -6 mean what they mean for the six exports of quv3. */
+#define QUV3_OK 0
+#define QUV3_NO_SYNC (-1)        /* no frame header where the frames should begin */
+#define QUV3_END (-4)            /* no further frame */
+#define QUV3_CANNOT_OPEN (-5)    /* the file cannot be opened, or no memory block or read callback */
+#define QUV3_NOT_LAYER3 (-6)     /* the first frame is Layer I or II */
+#define QUV3_CANNOT_SEEK (-7)    /* the input cannot seek: a stream (pipe, socket) */
+#define QUV3_BAD_CALL (-8)       /* no decoder, a decoder not made ready, no open stream, a bad argument */
+
+/* The largest frame: samples per channel, and samples in all. */
+#define QUV3_MAX_FRAME_SAMPLES 1152
+#define QUV3_MAX_FRAME_VALUES (2 * QUV3_MAX_FRAME_SAMPLES)
+
+/* Sample formats. QUV3_S16: signed 16-bit, the samples of the six exports.
+ * QUV3_F32: the synthesis result before rounding, as a float on a scale where
+ * 1.0 is full scale (32767), not clipped; rounded and clipped as
+ * quv3_f32_to_s16 does, it gives the 16-bit sample bit for bit. */
+#define QUV3_FORMAT_AS_OPENED 0
+#define QUV3_S16 1
+#define QUV3_F32 2
+
+/* Open flags. */
+#define QUV3_OPEN_F32 0x1u       /* deliver floats unless a call asks otherwise */
+
+typedef struct quv3_decoder quv3_decoder;
+
+/* Bytes and alignment of a decoder. */
+QUV3_DECODER_API size_t quv3_decoder_size(void);
+QUV3_DECODER_API size_t quv3_decoder_alignment(void);
+
+/* Makes the bytes at memory a decoder with no stream open and returns it; NULL
+ * when memory is NULL, fewer than quv3_decoder_size() bytes or not aligned.
+ * Call it once per block: a decoder with an open stream must be closed first. */
+QUV3_DECODER_API quv3_decoder* quv3_decoder_init(void* memory, size_t bytes);
+
+/* The caller's input. read delivers up to n bytes into buffer and returns the
+ * count: 0 at the end, negative on an error (then read as the end). seek moves
+ * to an absolute offset and returns 0, or negative when it cannot; without
+ * seek the input is a stream, read forward only: decoding works as from a
+ * file, seeking and stepping back give QUV3_CANNOT_SEEK, and tags at the end
+ * are not looked for. size returns the input's length in bytes, or a negative
+ * number when unknown; it may be NULL. The callbacks run on the thread that
+ * calls the decoder. */
+typedef struct quv3_reader {
+    int64_t (*read)(void* user, void* buffer, int64_t n);
+    int32_t (*seek)(void* user, int64_t offset);
+    int64_t (*size)(void* user);
+    void* user;
+} quv3_reader;
+
+/* Each opens a stream on the decoder (closing one left open) and reads its
+ * first frame header. The path is UTF-8 (on Windows too); the memory block is
+ * not copied and must stay valid until quv3_close; the reader is copied, its
+ * user data must stay valid. Returns 0, QUV3_NO_SYNC, QUV3_CANNOT_OPEN,
+ * QUV3_NOT_LAYER3 or QUV3_BAD_CALL; on failure no stream is open. */
+QUV3_DECODER_API int32_t quv3_open_file(quv3_decoder* d, const char* path, uint32_t flags);
+QUV3_DECODER_API int32_t quv3_open_memory(quv3_decoder* d, const void* data, size_t bytes, uint32_t flags);
+QUV3_DECODER_API int32_t quv3_open_reader(quv3_decoder* d, const quv3_reader* reader, uint32_t flags);
+
+/* Decodes the pending frame into pcm and reads the next frame header, as
+ * format (QUV3_S16, QUV3_F32, or QUV3_FORMAT_AS_OPENED). pcm holds at least
+ * QUV3_MAX_FRAME_VALUES values of the format, or is NULL to skip the copy;
+ * *samples (when samples is not NULL) gets the samples per channel written,
+ * channels interleaved as quv3_info.channels gives them (a frame with another
+ * channel count than the first is delivered in the first one's: one channel
+ * twice, or the mean of two). A call may write nothing: the first frames of a
+ * stream cut from a longer one only fill the bit reservoir.
+ * Returns 0, or QUV3_END when no further frame follows: that call's samples
+ * are valid, and every later call writes nothing and returns QUV3_END until a
+ * seek, a step back or a rewind moves the decoder. QUV3_BAD_CALL without an
+ * open stream or with another format. */
+QUV3_DECODER_API int32_t quv3_decode_frame(quv3_decoder* d, void* pcm, int32_t format, int32_t* samples);
+
+/* Moves to the first frame at or after fraction (0..1) of the frames' bytes.
+ * The next call delivers exactly what a decode from the start delivers for
+ * that frame. 0, QUV3_END (past the last frame), QUV3_CANNOT_SEEK. */
+QUV3_DECODER_API int32_t quv3_seek_fraction(quv3_decoder* d, double fraction);
+/* Steps back: the next call decodes the frame before the one the last call
+ * decoded (the first frame near the start). 0 or QUV3_CANNOT_SEEK. */
+QUV3_DECODER_API int32_t quv3_step_back(quv3_decoder* d);
+/* Back to the first frame, the decoder's memories cleared. 0, QUV3_NO_SYNC
+ * (the input changed), QUV3_CANNOT_SEEK. */
+QUV3_DECODER_API int32_t quv3_rewind(quv3_decoder* d);
+/* Closes the stream (and a file). 0, or QUV3_BAD_CALL when none is open. */
+QUV3_DECODER_API int32_t quv3_close(quv3_decoder* d);
+
+/* A byte range of the input; bytes 0 when absent. */
+typedef struct quv3_range {
+    int64_t offset;
+    int64_t bytes;
+} quv3_range;
+
+/* What is known of the open stream. */
+typedef struct quv3_info {
+    int32_t version;           /* 1 MPEG-1, 2 MPEG-2 LSF, 3 MPEG 2.5 */
+    int32_t layer;             /* 3 */
+    int32_t channels;          /* 1 or 2, from the first frame header */
+    int32_t sample_rate;       /* Hz */
+    int32_t bitrate;           /* kbit/s: the first frame's, or the Xing average */
+    int32_t samples_per_frame; /* 1152 or 576 */
+    int32_t vbr;               /* 1 when a Xing header was found */
+    int32_t seekable;          /* 1 when the input can seek */
+    int64_t total_samples;     /* per channel; 0 when unknown */
+    quv3_range frames;         /* the frames: from the first; bytes -1 when the input's length is unknown */
+    quv3_range id3v2;          /* every ID3v2 tag at the start, with the padding after them */
+    quv3_range ape;            /* an APEv2 tag at the end (with its header when it has one) */
+    quv3_range id3v1;          /* an ID3v1 tag at the end */
+} quv3_info;
+
+/* Copies the stream's description into *info. 0, or QUV3_BAD_CALL. */
+QUV3_DECODER_API int32_t quv3_get_info(const quv3_decoder* d, quv3_info* info);
+
+/* What the decoder met that it could not decode, since the stream was opened:
+ * the bytes its sync search passed over to find the next frame, and the frames
+ * lost with them (a damaged header, or a header with no frame length). A clean
+ * stream has both 0. */
+typedef struct quv3_damage {
+    int64_t skipped_bytes;
+    int64_t lost_frames;
+} quv3_damage;
+
+QUV3_DECODER_API int32_t quv3_get_damage(const quv3_decoder* d, quv3_damage* damage);
+
+/* The library's rule from float to 16-bit samples: value x 32767 in double
+ * precision, rounded to the nearest integer (ties to even) and clipped to
+ * -32767..32767. Applied to QUV3_F32 output it gives the QUV3_S16 output. */
+QUV3_DECODER_API int16_t quv3_f32_to_s16(float value);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUV3_DECODER_H */
