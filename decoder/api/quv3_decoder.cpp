@@ -22,7 +22,7 @@ int32_t Finish(quv3_decoder* d, int32_t r) {
 
 int32_t OpenOn(quv3_decoder* d, uint32_t flags) {
     d->format = (flags & QUV3_OPEN_F32) ? QUV3_F32 : QUV3_S16;
-    return Finish(d, OpenDecoder(*d, OpenRules{true}));
+    return Finish(d, OpenDecoder(*d, OpenRules{true, true}));
 }
 
 // A frame in another channel count than the stream's first is delivered in

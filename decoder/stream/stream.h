@@ -62,6 +62,7 @@ struct StreamDescription {
 // tag before the first frame is refused, and so is MPEG 2.5.
 struct OpenRules {
     bool skip_tags;  // ID3v2 at the start, APEv2 and ID3v1 at the end
+    bool mpeg25;  // MPEG 2.5 frames (8, 11.025 and 12 kHz)
 };
 
 // Byte ranges of the tags around the frames; bytes 0 when absent.
