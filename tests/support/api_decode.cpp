@@ -1,0 +1,66 @@
+#include "tests/support/api_decode.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+
+namespace quv3::test {
+
+ApiDecoder::ApiDecoder() {
+    const size_t align = quv3_decoder_alignment();
+    memory.reset(new unsigned char[quv3_decoder_size() + align]);
+    const auto at = reinterpret_cast<uintptr_t>(memory.get());
+    void* aligned = memory.get() + (align - at % align) % align;
+    d = quv3_decoder_init(aligned, quv3_decoder_size());
+}
+
+ApiDecoder::~ApiDecoder() { quv3_close(d); }
+
+void DecodeRestWithApi(quv3_decoder* d, ApiDecoded& out, int32_t format) {
+    std::vector<float> buf(QUV3_MAX_FRAME_VALUES);
+    int32_t r = 0;
+    while (r == 0 && out.calls < (1 << 22)) {
+        int32_t n = 0;
+        r = quv3_decode_frame(d, buf.data(), format, &n);
+        ++out.calls;
+        if (n == 0) ++out.empty_calls;
+        const size_t values = static_cast<size_t>(n) * static_cast<size_t>(out.info.channels);
+        if (format == QUV3_F32) {
+            out.floats.insert(out.floats.end(), buf.begin(), buf.begin() + static_cast<ptrdiff_t>(values));
+        } else {
+            const auto* s = reinterpret_cast<const int16_t*>(buf.data());
+            out.pcm.insert(out.pcm.end(), s, s + values);
+        }
+    }
+}
+
+ApiDecoded DecodeWithApi(const std::function<int32_t(quv3_decoder*)>& open, int32_t format) {
+    ApiDecoder dec;
+    ApiDecoded out;
+    out.open_result = open(dec.d);
+    if (out.open_result != 0) return out;
+    quv3_get_info(dec.d, &out.info);
+    DecodeRestWithApi(dec.d, out, format);
+    return out;
+}
+
+ApiDecoded DecodeFileWithApi(const std::string& path, int32_t format) {
+    return DecodeWithApi([&](quv3_decoder* d) { return quv3_open_file(d, path.c_str(), 0); }, format);
+}
+
+std::vector<std::string> AllStreamPaths() {
+    std::vector<std::string> paths;
+    for (const std::string& dir : {std::string(QUV3_FIXTURES), std::string(QUV3_ISO_VECTORS)}) {
+        if (DIR* d = opendir(dir.c_str())) {
+            while (dirent* e = readdir(d)) {
+                const std::string n = e->d_name;
+                if (n.ends_with(".mp3") || n.ends_with(".bit")) paths.push_back(dir + "/" + n);
+            }
+            closedir(d);
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+}  // namespace quv3::test

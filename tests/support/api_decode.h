@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "decoder/api/quv3_decoder.h"
+#include "tests/support/pcm_compare.h"
+
+namespace quv3::test {
+
+// A decoder of the re-entrant API on memory the test owns.
+struct ApiDecoder {
+    std::unique_ptr<unsigned char[]> memory;
+    quv3_decoder* d = nullptr;
+    ApiDecoder();
+    ~ApiDecoder();
+    ApiDecoder(const ApiDecoder&) = delete;
+    ApiDecoder& operator=(const ApiDecoder&) = delete;
+};
+
+// Everything the decoder delivers from its position to the end, the samples
+// of each call appended; the calls that wrote nothing count too.
+struct ApiDecoded {
+    int32_t open_result = 0;
+    quv3_info info{};
+    Pcm pcm;
+    std::vector<float> floats;
+    int calls = 0;
+    int empty_calls = 0;
+};
+void DecodeRestWithApi(quv3_decoder* d, ApiDecoded& out, int32_t format = QUV3_S16);
+
+// Opens through open (returning its result), then decodes everything.
+ApiDecoded DecodeWithApi(const std::function<int32_t(quv3_decoder*)>& open, int32_t format = QUV3_S16);
+ApiDecoded DecodeFileWithApi(const std::string& path, int32_t format = QUV3_S16);
+
+// The fixtures and the ISO streams (when present), as paths.
+std::vector<std::string> AllStreamPaths();
+
+}  // namespace quv3::test
