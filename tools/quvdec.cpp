@@ -638,10 +638,10 @@ int RefuseDestructiveOutputs(std::vector<Job>& jobs, const Options& o) {
         const FileId out = j.output == "-" ? standard_output : IdOf(j.output);
         for (const Job& k : jobs) {
             if (!SameFile(out, k.input_id)) continue;
-            if (j.output == "-") refuse(&k != &j ? "standard output is the input " + k.input : "standard output is the input");
-            else if (&k != &j) refuse("the output " + j.output + " would overwrite the input " + k.input + hint);
-            else if (j.output != j.input) refuse("the output " + j.output + " would overwrite the input" + hint);
-            else refuse(std::string("the output would overwrite the input") + hint);
+            const std::string other = &k != &j ? " " + k.input : "";
+            if (j.output == "-") refuse("standard output is the input" + other);
+            else if (j.output == j.input) refuse(std::string("the output would overwrite the input") + hint);
+            else refuse("the output " + j.output + " would overwrite the input" + other + hint);
         }
         if (j.output == "-") continue;
         if (out.directory) refuse("cannot create " + j.output + ": " + std::strerror(EISDIR));
