@@ -129,6 +129,7 @@ for out in "nodir/o.wav:No such file or directory" "$long.wav:File name too long
   grep -q "cannot create $work/${out%%:*}: ${out#*:}$" "$work/err" || fail "$out: $(cat "$work/err")"
 done
 q -q -o "$work/${long:0:250}.wav" "$plain" && [ -f "$work/${long:0:250}.wav" ] || fail "a name of 254 characters"
+(umask 027; q -q -o "$work/mode.wav" "$plain"); [ "$(stat -c %a "$work/mode.wav")" = 640 ] || fail "not the umask's mode"
 
 # Option syntax: attached values, grouped letters, --, one line on a wrong option.
 q -q --raw --start 0.5 -o "$work/half.pcm" "$plain"

@@ -319,7 +319,9 @@ FILE* CreateTemporary() {
     const bool made = GetTempFileNameA(dir, "qvd", 0, g_copy) != 0;
     if (!made) g_copy[0] = '\0';
     ReleaseInterrupts();
-    return made ? std::fopen(g_copy, "wb") : nullptr;
+    FILE* f = made ? std::fopen(g_copy, "wb") : nullptr;
+    if (f == nullptr) RemoveTemporary(g_copy);
+    return f;
 #else
     const char* dir = std::getenv("TMPDIR");
     if (dir == nullptr || *dir == '\0') dir = "/tmp";
@@ -414,8 +416,8 @@ std::string WherePathLeads(const std::string& path) {
 
 // A new file in target's own directory for the output to be written to, its
 // name in g_partial, so that one rename on the same file system puts it in
-// place; nullptr after saying why in why.
-FILE* CreatePartial(const std::string& target, std::string& why) {
+// place; nullptr after saying why in why, naming the output as shown.
+FILE* CreatePartial(const std::string& target, const std::string& shown, std::string& why) {
     const size_t cut = NameStart(target);
     const std::string name = target.substr(cut);
     // The temporary name adds 8 characters to the target's: it is shortened
@@ -426,7 +428,7 @@ FILE* CreatePartial(const std::string& target, std::string& why) {
     const size_t longest = 255;  // UTF-16 units, on every Windows file system
     const int units = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
     if (units > static_cast<int>(longest)) {
-        why = "cannot create " + target + ": " + SystemReason(ERROR_FILENAME_EXCED_RANGE);
+        why = "cannot create " + shown + ": " + SystemReason(ERROR_FILENAME_EXCED_RANGE);
         return nullptr;
     }
     if (keep > longest - 8) {
@@ -442,7 +444,7 @@ FILE* CreatePartial(const std::string& target, std::string& why) {
     errno = 0;
     const long longest = pathconf(DirectoryOf(target).c_str(), _PC_NAME_MAX);
     if (longest > 0 && name.size() > static_cast<size_t>(longest)) {
-        why = "cannot create " + target + ": " + std::strerror(ENAMETOOLONG);
+        why = "cannot create " + shown + ": " + std::strerror(ENAMETOOLONG);
         return nullptr;
     }
     if (longest > 16 && keep > static_cast<size_t>(longest) - 8) {
@@ -451,12 +453,12 @@ FILE* CreatePartial(const std::string& target, std::string& why) {
     }
 #endif
     if (name.empty()) {
-        why = "cannot create " + target + ": " + std::strerror(EISDIR);
+        why = "cannot create " + shown + ": " + std::strerror(EISDIR);
         return nullptr;
     }
     const std::string stem = target.substr(0, cut) + "." + name.substr(0, keep) + ".";
     if (stem.size() + 6 >= sizeof g_partial) {
-        why = "cannot create " + target + ": " + std::strerror(ENAMETOOLONG);
+        why = "cannot create " + shown + ": " + std::strerror(ENAMETOOLONG);
         return nullptr;
     }
 #if defined(_WIN32)
@@ -476,22 +478,28 @@ FILE* CreatePartial(const std::string& target, std::string& why) {
         ReleaseInterrupts();
         if (h == INVALID_HANDLE_VALUE && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) continue;
         if (h == INVALID_HANDLE_VALUE) {
-            why = "cannot create " + target + ": " + SystemReason(error);
+            why = "cannot create " + shown + ": " + SystemReason(error);
             return nullptr;
         }
         const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
         FILE* f = fd < 0 ? nullptr : _fdopen(fd, "wb");
         if (f == nullptr) {
-            why = "cannot create " + target + ": " + std::strerror(errno);
+            why = "cannot create " + shown + ": " + std::strerror(errno);
             if (fd >= 0) _close(fd);
             else CloseHandle(h);
             RemoveTemporary(g_partial);
         }
         return f;
     }
-    why = "cannot create " + target + ": " + SystemReason(ERROR_FILE_EXISTS);
+    why = "cannot create " + shown + ": " + SystemReason(ERROR_FILE_EXISTS);
     return nullptr;
 #else
+    // A file the user may not write to stays as it is, as it would when opened
+    // for writing, although the directory allows replacing it.
+    if (access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0) {
+        why = "cannot create " + shown + ": " + std::strerror(errno);
+        return nullptr;
+    }
     std::string path = stem + "XXXXXX";
     HoldInterrupts();
     const int fd = mkstemp(path.data());
@@ -499,7 +507,7 @@ FILE* CreatePartial(const std::string& target, std::string& why) {
     if (fd >= 0) std::memcpy(g_partial, path.c_str(), path.size() + 1);
     ReleaseInterrupts();
     if (fd < 0) {
-        why = "cannot create " + target + ": " + std::strerror(error);
+        why = "cannot create " + shown + ": " + std::strerror(error);
         return nullptr;
     }
     // mkstemp makes the file private; the output gets what a file created the
@@ -507,7 +515,7 @@ FILE* CreatePartial(const std::string& target, std::string& why) {
     fchmod(fd, 0666 & ~g_umask);
     FILE* f = fdopen(fd, "wb");
     if (f == nullptr) {
-        why = "cannot create " + target + ": " + std::strerror(errno);
+        why = "cannot create " + shown + ": " + std::strerror(errno);
         close(fd);
         RemoveTemporary(g_partial);
     }
@@ -721,7 +729,7 @@ int ProcessFile(const Job& job, const Options& o, int index, int count) {
         out = stdout;
     } else {
         std::string why;
-        out = CreatePartial(target, why);
+        out = CreatePartial(target, output, why);
         if (out == nullptr) fail(why);
     }
     if (out != nullptr) {
