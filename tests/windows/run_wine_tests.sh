@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows deliverables for real: the export tables of both builds, the
-# 64-bit quv3.dll under Wine against the Linux build's PCM, and updater.exe in a
-# fresh Wine prefix under Xvfb with its message boxes answered by key presses.
+# 64-bit quv3.dll under Wine against the Linux build's PCM, quvdec.exe keeping
+# its input and an interrupted output's target, and updater.exe in a fresh Wine
+# prefix under Xvfb with its message boxes answered by key presses.
 # Usage: run_wine_tests.sh WIN64_BUILD WIN32_BUILD LINUX_QUVDEC FIXTURE_DIR VERSION
 set -euo pipefail
 win64=$(cd "$1" && pwd) win32=$(cd "$2" && pwd) quvdec=$3 fixtures=$(cd "$4" && pwd) version=$5
