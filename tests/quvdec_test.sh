@@ -130,6 +130,8 @@ for out in "nodir/o.wav:No such file or directory" "$long.wav:File name too long
 done
 q -q -o "$work/${long:0:250}.wav" "$plain" && [ -f "$work/${long:0:250}.wav" ] || fail "a name of 254 characters"
 (umask 027; q -q -o "$work/mode.wav" "$plain"); [ "$(stat -c %a "$work/mode.wav")" = 640 ] || fail "not the umask's mode"
+echo old > "$work/real.wav"; ln -s real.wav "$work/sym.wav"; q -q -o "$work/sym.wav" "$plain"
+[ -L "$work/sym.wav" ] && cmp -s "$work/real.wav" "$work/file.wav" || fail "an output through a symbolic link"
 
 # Option syntax: attached values, grouped letters, --, one line on a wrong option.
 q -q --raw --start 0.5 -o "$work/half.pcm" "$plain"

@@ -441,7 +441,6 @@ FILE* CreatePartial(const std::string& target, const std::string& shown, std::st
         }
     }
 #else
-    errno = 0;
     const long longest = pathconf(DirectoryOf(target).c_str(), _PC_NAME_MAX);
     if (longest > 0 && name.size() > static_cast<size_t>(longest)) {
         why = "cannot create " + shown + ": " + std::strerror(ENAMETOOLONG);
@@ -449,7 +448,8 @@ FILE* CreatePartial(const std::string& target, const std::string& shown, std::st
     }
     if (longest > 16 && keep > static_cast<size_t>(longest) - 8) {
         keep = static_cast<size_t>(longest) - 8;
-        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;  // within a UTF-8 character
+        // Cut between UTF-8 characters, not within one.
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
     }
 #endif
     if (name.empty()) {
