@@ -62,16 +62,28 @@ if q -q -o "$work/broken.wav" "$work/broken.mp3" 2> "$work/err"; then fail "a ta
 grep -q "broken.mp3: no MPEG audio frame header at the start of the data (-1)" "$work/err" || fail "the failure line"
 no_temporaries "after a failure"
 
-# Interrupted while copying or decoding: the copy goes too.
+# Interrupted while decoding over an existing target: the target keeps its old
+# bytes, and neither the stream's copy nor the partial output is left.
 python3 -c "
 import sys; d = open('$work/all.mp3', 'rb').read(); f = open('$work/long.mp3', 'wb')
 f.write(d[:55]); f.write(open('$plain', 'rb').read() * 2000)"
+echo "old bytes" > "$work/long.wav"; cp "$work/long.wav" "$work/long.saved"
+partial() { find "$work" -maxdepth 1 -name ".$1.*" "${@:2}" | grep -q .; }
 $run "$quvdec" -q -o "$work/long.wav" "$work/long.mp3" & pid=$!
-sleep 0.3
+for _ in $(seq 500); do partial long.wav -size +64k && break; sleep 0.02; done
+partial long.wav || fail "no partial output appeared next to the target"
 kill -INT "$pid"
 status=0; wait "$pid" || status=$?
 [ "$status" -eq 130 ] || fail "interrupted: exit status $status"
+cmp -s "$work/long.wav" "$work/long.saved" || fail "an interrupt changed the target"
+! partial long.wav || fail "an interrupt left the partial output"
 no_temporaries "after an interrupt"
+# A write that fails (the file size limit) leaves the target as it was.
+echo "old bytes" > "$work/kept.wav"
+if (trap '' XFSZ; ulimit -f 64; q -q -o "$work/kept.wav" "$plain") 2> "$work/err"; then fail "a failed write"; fi
+grep -q "writing $work/kept.wav failed: File too large" "$work/err" || fail "the write failure: $(cat "$work/err")"
+cmp -s "$work/kept.wav" "$work/long.saved" || fail "a failed write changed the target"
+! partial kept.wav || fail "a failed write left the partial output"
 
 # Several inputs: outputs next to them or in -d DIR; failures reported and counted.
 mkdir -p "$work/out"
@@ -82,14 +94,65 @@ if q -q -d "$work/out" "$work/a.mp3" "$work/missing.mp3" "$work/b.mp3" 2> "$work
 q -q "$work/a.mp3" "$work/b.mp3" && [ -f "$work/a.wav" ] && [ -f "$work/b.wav" ] || fail "outputs next to the inputs"
 if q -o x.wav "$work/a.mp3" "$work/b.mp3" 2>/dev/null; then fail "-o with two inputs"; fi
 
+# No input is written over, however the output names it. w.wav is a stream in
+# a RIFF/WAVE file, whose output is w.wav itself.
+python3 - "$plain" "$work/w.wav" <<'PY'
+import struct, sys
+d = open(sys.argv[1], 'rb').read()
+fmt = struct.pack('<HHIIHH', 0x55, 2, 44100, 16000, 1, 0)
+open(sys.argv[2], 'wb').write(b'RIFF' + struct.pack('<I', 20 + len(fmt) + len(d)) + b'WAVEfmt ' +
+                              struct.pack('<I', len(fmt)) + fmt + b'data' + struct.pack('<I', len(d)) + d)
+PY
+cp "$work/w.wav" "$work/w.saved"; mkdir "$work/sub"; ln "$work/w.wav" "$work/link.wav"; cp "$plain" "$work/c.mp3"
+if (cd "$work" && q -q w.wav c.mp3) 2> "$work/err"; then fail "w.wav over itself: exit 0"; fi
+[ "$(cat "$work/err")" = "quvdec: w.wav: the output would overwrite the input (use -o or -d)" ] || fail "$(cat "$work/err")"
+[ -f "$work/c.wav" ] || fail "the other input was not decoded"
+for out in ./w.wav sub/../w.wav link.wav; do
+  if (cd "$work" && q -q -o $out w.wav) 2> "$work/err"; then fail "-o $out: exit 0"; fi
+  grep -q "w.wav: the output $out would overwrite the input" "$work/err" || fail "-o $out: $(cat "$work/err")"
+done
+if q -q -o - "$work/c.mp3" >> "$work/c.mp3" 2>/dev/null; then fail "standard output appended to the input"; fi
+cmp -s "$work/w.wav" "$work/w.saved" && cmp -s "$work/c.mp3" "$plain" || fail "an input changed"
+q -q -o "$work/w2.wav" "$work/w.wav" || fail "w.wav to another name"
+# Two inputs with one output: neither is decoded, the third is.
+mkdir "$work/x" "$work/y" "$work/same"; cp "$plain" "$work/x/song.mp3"; cp "$plain" "$work/y/song.mp3"
+if q -q -d "$work/same" "$work/x/song.mp3" "$work/y/song.mp3" "$work/c.mp3" 2> "$work/err"; then fail "same output"; fi
+grep -q "x/song.mp3: $work/y/song.mp3 has the same output" "$work/err" &&
+  grep -q "y/song.mp3: $work/x/song.mp3 has the same output" "$work/err" || fail "same output: $(cat "$work/err")"
+[ "$(ls -A "$work/same")" = c.wav ] || fail "same output: $(ls -A "$work/same")"
+# Why an input or output fails. A name of 254 characters fits, with its temporary.
+if q -q "$work/x" 2> "$work/err"; then fail "a directory decoded"; fi
+[ "$(cat "$work/err")" = "quvdec: $work/x: is a directory" ] || fail "directory: $(cat "$work/err")"
+long=$(printf 'n%.0s' {1..300})
+for out in "nodir/o.wav:No such file or directory" "$long.wav:File name too long"; do
+  if q -q -o "$work/${out%%:*}" "$plain" 2> "$work/err"; then fail "$out: exit 0"; fi
+  grep -q "cannot create $work/${out%%:*}: ${out#*:}$" "$work/err" || fail "$out: $(cat "$work/err")"
+done
+q -q -o "$work/${long:0:250}.wav" "$plain" && [ -f "$work/${long:0:250}.wav" ] || fail "a name of 254 characters"
+(umask 027; q -q -o "$work/mode.wav" "$plain"); [ "$(stat -c %a "$work/mode.wav")" = 640 ] || fail "not the umask's mode"
+echo old > "$work/real.wav"; ln -s real.wav "$work/sym.wav"; q -q -o "$work/sym.wav" "$plain"
+[ -L "$work/sym.wav" ] && cmp -s "$work/real.wav" "$work/file.wav" || fail "an output through a symbolic link"
+
+# Option syntax: attached values, grouped letters, --, one line on a wrong option.
+q -q --raw --start 0.5 -o "$work/half.pcm" "$plain"
+q -q --raw --start=0.5 -o "$work/half2.pcm" "$plain"
+cmp -s "$work/half.pcm" "$work/half2.pcm" && [ "$(stat -c %s "$work/half.pcm")" -lt "$(stat -c %s "$work/untagged.pcm")" ] ||
+  fail "--start=0.5"
+(cd "$work" && q -qo grouped.wav "$plain" > stdout && q -q -oattached.wav "$plain")
+[ ! -s "$work/stdout" ] && cmp -s "$work/grouped.wav" "$work/file.wav" && cmp -s "$work/attached.wav" "$work/file.wav" ||
+  fail "-qo OUT, -oOUT"
+cp "$plain" "$work/-x.mp3"; (cd "$work" && q -q -- -x.mp3) && [ -f "$work/-x.wav" ] || fail "-- -x.mp3"
+status=0; q --foo "$plain" 2> "$work/err" || status=$?
+[ $status -eq 2 ] && [ "$(cat "$work/err")" = "quvdec: unknown option --foo (see quvdec --help)" ] || fail "--foo"
+
 # A stream longer than total_samples can count: the duration from size and bitrate.
 python3 -c "
 f = open('$work/huge.mp3', 'wb'); f.write(open('$plain', 'rb').read()[:4180]); f.truncate(2300000000)"
 q --info "$work/huge.mp3" | grep -q "duration: *143750\.000 s" || fail "capped duration: $(q --info "$work/huge.mp3")"
 
 # The options, the man page and the version.
-help=$(q --help | grep -oE '^  (-[a-z]|--[a-z]+)' | tr -d ' ' | sort -u)
-man=$(grep -oE '^\.(B|BI|BR) \\-\\?-?[a-z]+' "$manpage" | sed 's/.* //; s/\\//g' | sort -u)
+help=$(q --help | grep -oE '^  (-[a-z]|--[a-z]*)' | tr -d ' ' | sort -u)
+man=$(grep -oE '^\.(B|BI|BR) \\-\\?-?[a-z]*' "$manpage" | sed 's/.* //; s/\\//g' | sort -u)
 [ "$help" = "$man" ] || fail "--help and the man page differ: $help / $man"
 [ "$(q --version)" = "quvdec $version" ] || fail "version"
 echo "quvdec: all checks passed"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows deliverables for real: the export tables of both builds, the
-# 64-bit quv3.dll under Wine against the Linux build's PCM, and updater.exe in a
-# fresh Wine prefix under Xvfb with its message boxes answered by key presses.
+# 64-bit quv3.dll under Wine against the Linux build's PCM, quvdec.exe keeping
+# its input and an interrupted output's target, and updater.exe in a fresh Wine
+# prefix under Xvfb with its message boxes answered by key presses.
 # Usage: run_wine_tests.sh WIN64_BUILD WIN32_BUILD LINUX_QUVDEC FIXTURE_DIR VERSION
 set -euo pipefail
 win64=$(cd "$1" && pwd) win32=$(cd "$2" && pwd) quvdec=$3 fixtures=$(cd "$4" && pwd) version=$5
@@ -57,6 +58,33 @@ for f in "$fixtures"/*.mp3; do
   cmp -s "$tmp/linux.pcm" "$tmp/windows.pcm" || fail "$(basename "$f") differs from the Linux build"
   echo "$(basename "$f"): identical ($(stat -c %s "$tmp/windows.pcm") bytes)"
 done
+
+echo "== quvdec.exe under Wine: no input written over, outputs whole or not at all"
+win() { (cd "$tmp" && timeout 120 wine "$win64/quvdec.exe" "$@"); }
+cp "$fixtures/j44_128.mp3" "$tmp/a.mp3"
+"$quvdec" -q -o "$tmp/linux.wav" "$tmp/a.mp3"
+win -q a.mp3 && cmp -s "$tmp/a.wav" "$tmp/linux.wav" || fail "quvdec.exe: the WAVE differs from the Linux build's"
+python3 - "$tmp/a.mp3" "$tmp/w.wav" "$tmp/long.mp3" <<'PY'
+import struct, sys
+d = open(sys.argv[1], 'rb').read()
+fmt = struct.pack('<HHIIHH', 0x55, 2, 44100, 16000, 1, 0)
+open(sys.argv[2], 'wb').write(b'RIFF' + struct.pack('<I', 20 + len(fmt) + len(d)) + b'WAVEfmt ' +
+                              struct.pack('<I', len(fmt)) + fmt + b'data' + struct.pack('<I', len(d)) + d)
+open(sys.argv[3], 'wb').write(d * 2000)
+PY
+cp "$tmp/w.wav" "$tmp/w.saved"
+for out in w.wav W.WAV ".\\w.wav" "Z:${tmp//\//\\}\\w.wav"; do
+  if win -q -o "$out" w.wav 2>/dev/null; then fail "quvdec.exe -o $out w.wav: exit 0"; fi
+done
+cmp -s "$tmp/w.wav" "$tmp/w.saved" || fail "quvdec.exe wrote over its input"
+echo old > "$tmp/big.wav"
+(cd "$tmp" && exec wine "$win64/quvdec.exe" -q -o big.wav long.mp3) & pid=$!
+for _ in $(seq 600); do ls -A "$tmp" | grep -q '^\.big\.wav\.' && break; sleep 0.05; done
+kill -INT "$pid"
+status=0; wait "$pid" || status=$?
+[ $status -eq 130 ] && [ "$(cat "$tmp/big.wav")" = old ] || fail "quvdec.exe after Ctrl-C: $status, $(head -c 20 "$tmp/big.wav")"
+! ls -A "$tmp" | grep -q '^\.big\.wav\.' || fail "quvdec.exe left its partial output"
+echo "quvdec.exe: the Linux build's WAVE; its input kept under four spellings; Ctrl-C left the old file"
 
 echo "== updater.exe under Xvfb"
 prog="$tmp/prog" inst="$WINEPREFIX/drive_c/Drums"
