@@ -920,9 +920,9 @@ int ParseCommandLine(int argc, char** argv, Options& o, std::vector<std::string>
             status = ApplyOption(found->id, value, o);
         } else {
             for (const char* p = a + 1; *p != '\0' && status < 0; ++p) {
-                const char* spec = *p == ':' ? nullptr : std::strchr(kShortOptions, *p);
-                if (spec == nullptr) return UsageError(std::string("unknown option -") + *p);
-                if (spec[1] != ':') {
+                const char* letter = *p == ':' ? nullptr : std::strchr(kShortOptions, *p);
+                if (letter == nullptr) return UsageError(std::string("unknown option -") + *p);
+                if (letter[1] != ':') {
                     status = ApplyOption(*p, nullptr, o);
                     continue;
                 }
