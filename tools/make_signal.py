@@ -6,6 +6,7 @@ loud melody of decaying harmonic notes instead: easy to code, so an encoder is
 left with bits to spare.
 
 Usage: tools/make_signal.py OUT.wav RATE CHANNELS SECONDS [notes]
+SECONDS may also be a number of samples per channel written as @N.
 """
 import math
 import random
@@ -14,9 +15,14 @@ import sys
 
 
 def main():
-    out, rate, channels, seconds = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
+    out, rate, channels = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    if sys.argv[4].startswith('@'):
+        n = int(sys.argv[4][1:])
+        seconds = n / rate
+    else:
+        seconds = float(sys.argv[4])
+        n = int(rate * seconds)
     notes = len(sys.argv) > 5 and sys.argv[5] == 'notes'
-    n = int(rate * seconds)
     rng = random.Random(1234)
     frames = bytearray()
     for i in range(n):

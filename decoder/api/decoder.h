@@ -4,7 +4,9 @@
 
 #include "decoder/api/quv3_decoder.h"
 #include "decoder/layer3/frame_decoder.h"
+#include "decoder/layer3/frame_walk.h"
 #include "decoder/layer3/kernels.h"
+#include "decoder/stream/encoder_info.h"
 #include "decoder/stream/stream.h"
 
 // A decoder of the re-entrant API: the stream and the frame decoder, each
@@ -18,6 +20,19 @@ struct quv3_decoder {
     quv3::Stream stream;
     quv3::StreamDescription description;
     quv3::FrameDecoder frame;
+    // Positions (re-entrant API only). Frame k is the k-th frame the frame
+    // loop decodes from the start (the first at data_start); its decoded
+    // samples are k x samples_per_frame .. + samples_per_frame - 1. Gapless
+    // output keeps the decoded samples trim_first .. trim_end - 1.
+    quv3::EncoderInfo encoder;
+    quv3::FrameIndex index;
+    int32_t trimmed;
+    int64_t trim_first, trim_end;
+    int64_t frame_number;  // of the pending frame
+    int64_t skip;  // samples of the next frame that writes to leave out: a seek landed inside it
+    int64_t next_sample;  // the number of the next sample delivered
+    int64_t total_samples;
+    int32_t total_kind;
 };
 
 namespace quv3 {
@@ -46,5 +61,23 @@ void SettleAfterMove(quv3_decoder& d);
 // Rewinds to the first frame with the memories cleared: the header reader's
 // 0, -1 or -2; the status 0.
 int32_t RewindDecoder(quv3_decoder& d);
+
+// Re-entrant API: after opening, the encoder's numbers, the trim when gapless
+// output was asked for and the stream has them, and the total.
+void DescribePositions(quv3_decoder& d, bool gapless);
+
+// Re-entrant API: one call's worth of output. Decodes the pending frame into
+// out (each sample value_bytes wide, the frame's channels interleaved), keeps
+// of its samples those the output holds (the trim, the rest of a frame a seek
+// landed in) at the start of out and returns their count. The status becomes
+// -4 at the end of the output.
+int32_t DecodeOutput(quv3_decoder& d, PcmOut out, int32_t value_bytes);
+
+// Re-entrant API: the frame number of the pending frame after a move, and the
+// output position it starts at.
+void LocateAfterMove(quv3_decoder& d);
+
+// Re-entrant API: to output sample n: 0, or -4 past the end.
+int32_t SeekToSample(quv3_decoder& d, int64_t n);
 
 }  // namespace quv3

@@ -22,7 +22,9 @@ int32_t Finish(quv3_decoder* d, int32_t r) {
 
 int32_t OpenOn(quv3_decoder* d, uint32_t flags) {
     d->format = (flags & QUV3_OPEN_F32) ? QUV3_F32 : QUV3_S16;
-    return Finish(d, OpenDecoder(*d, OpenRules{true, true}));
+    const int32_t r = Finish(d, OpenDecoder(*d, OpenRules{true, true}));
+    if (r == 0) DescribePositions(*d, (flags & QUV3_OPEN_GAPLESS) != 0);
+    return r;
 }
 
 // A frame in another channel count than the stream's first is delivered in
@@ -88,7 +90,7 @@ int32_t quv3_decode_frame(quv3_decoder* d, void* pcm, int32_t format, int32_t* s
     if (format == QUV3_FORMAT_AS_OPENED) format = d->format;
     if (format != QUV3_S16) return QUV3_BAD_CALL;
     auto* out = static_cast<int16_t*>(pcm);
-    const int32_t n = DecodeInto(*d, PcmOut{out});
+    const int32_t n = DecodeOutput(*d, PcmOut{out}, sizeof(int16_t));
     if (out != nullptr && n > 0) MatchChannels(out, n, d->frame.channel_count, d->description.channels);
     if (samples != nullptr) *samples = n;
     return d->frame.status;
@@ -106,8 +108,19 @@ int32_t quv3_seek_fraction(quv3_decoder* d, double fraction) {
     }
     d->frame.status = 0;
     SettleAfterMove(*d);
-    return 0;
+    LocateAfterMove(*d);
+    return d->frame.status;
 }
+
+int32_t quv3_seek_sample(quv3_decoder* d, int64_t n) {
+    if (!Open(d)) return QUV3_BAD_CALL;
+    if (!SourceCanSeek(d->stream.source)) return QUV3_CANNOT_SEEK;
+    if (SeekToSample(*d, n) == 0) return 0;
+    d->frame.status = QUV3_END;
+    return QUV3_END;
+}
+
+int64_t quv3_tell(const quv3_decoder* d) { return Open(d) ? d->next_sample : QUV3_BAD_CALL; }
 
 int32_t quv3_step_back(quv3_decoder* d) {
     if (!Open(d)) return QUV3_BAD_CALL;
@@ -115,6 +128,7 @@ int32_t quv3_step_back(quv3_decoder* d) {
     StepBack(d->stream);
     d->frame.status = 0;
     SettleAfterMove(*d);
+    LocateAfterMove(*d);
     return 0;
 }
 
@@ -147,7 +161,12 @@ int32_t quv3_get_info(const quv3_decoder* d, quv3_info* info) {
     i.samples_per_frame = s.samples_per_frame;
     i.vbr = s.vbr;
     i.seekable = SourceCanSeek(in.source) ? 1 : 0;
-    i.total_samples = s.full_total_samples;
+    i.total_samples = d->total_samples;
+    i.total_kind = d->total_kind;
+    i.gapless = d->trimmed;
+    i.encoder_delay = d->encoder.delay;
+    i.encoder_padding = d->encoder.padding;
+    i.encoder_frames = d->encoder.frames;
     i.frames = quv3_range{in.data_start, in.stream_length};
     i.id3v2 = Range(in.tags.id3v2_offset, in.tags.id3v2_bytes);
     i.ape = Range(in.tags.ape_offset, in.tags.ape_bytes);

@@ -68,6 +68,19 @@ extern "C" {
 
 /* Open flags. */
 #define QUV3_OPEN_F32 0x1u       /* deliver floats unless a call asks otherwise */
+/* Gapless output, where the stream's first frame carries the encoder's delay
+ * and padding (a LAME extension with a matching CRC): that frame is no audio,
+ * the first delay + 529 decoded samples (the encoder's delay and the
+ * synthesis filter's) are left out, and the output ends after exactly frames
+ * x samples_per_frame - delay - padding samples: the samples the encoder was
+ * given. A stream without them decodes as without the flag. */
+#define QUV3_OPEN_GAPLESS 0x2u
+
+/* How quv3_info.total_samples was found. */
+#define QUV3_TOTAL_UNKNOWN 0     /* not known: 0 */
+#define QUV3_TOTAL_EXACT 1       /* from the encoder's frame count (and delay and padding, gapless) */
+#define QUV3_TOTAL_COUNTED 2     /* the frames counted by their headers */
+#define QUV3_TOTAL_ESTIMATED 3   /* from the size and the bitrate: a stream of an hour or more */
 
 typedef struct quv3_decoder quv3_decoder;
 
@@ -118,6 +131,15 @@ QUV3_DECODER_API int32_t quv3_open_reader(quv3_decoder* d, const quv3_reader* re
  * open stream or with another format. */
 QUV3_DECODER_API int32_t quv3_decode_frame(quv3_decoder* d, void* pcm, int32_t format, int32_t* samples);
 
+/* Moves so that the next call delivers output sample n first (samples per
+ * channel counted from 0, gapless or not as opened), exactly as a decode from
+ * the start delivers it. The frame that holds n is found by walking the frame
+ * headers (no audio is decoded; the positions found are kept, so later seeks
+ * walk little). 0, QUV3_END when n is at or past the end, QUV3_CANNOT_SEEK. */
+QUV3_DECODER_API int32_t quv3_seek_sample(quv3_decoder* d, int64_t n);
+/* The number of the next output sample the decoder delivers. */
+QUV3_DECODER_API int64_t quv3_tell(const quv3_decoder* d);
+
 /* Moves to the first frame at or after fraction (0..1) of the frames' bytes.
  * The next call delivers exactly what a decode from the start delivers for
  * that frame. 0, QUV3_END (past the last frame), QUV3_CANNOT_SEEK. */
@@ -145,9 +167,14 @@ typedef struct quv3_info {
     int32_t sample_rate;       /* Hz */
     int32_t bitrate;           /* kbit/s: the first frame's, or the Xing average */
     int32_t samples_per_frame; /* 1152 or 576 */
-    int32_t vbr;               /* 1 when a Xing header was found */
+    int32_t vbr;               /* 1 when the first frame is a "Xing" frame (an "Info" frame means constant) */
     int32_t seekable;          /* 1 when the input can seek */
-    int64_t total_samples;     /* per channel; 0 when unknown */
+    int64_t total_samples;     /* per channel, the samples a decode from the start delivers; 0 when unknown */
+    int32_t total_kind;        /* QUV3_TOTAL_* */
+    int32_t gapless;           /* 1 when the output is trimmed to the encoder's numbers */
+    int32_t encoder_delay;     /* samples, from the LAME extension; -1 when there is none */
+    int32_t encoder_padding;   /* samples; -1 when there is none */
+    int64_t encoder_frames;    /* audio frames after the Xing or Info frame; -1 when not given */
     quv3_range frames;         /* the frames: from the first; bytes -1 when the input's length is unknown */
     quv3_range id3v2;          /* every ID3v2 tag at the start, with the padding after them */
     quv3_range ape;            /* an APEv2 tag at the end (with its header when it has one) */

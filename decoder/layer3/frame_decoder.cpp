@@ -8,12 +8,6 @@
 namespace quv3 {
 namespace {
 
-// At the start of a stream the reservoir cannot hold what the first frames
-// refer back to: a frame whose main data begins before the bytes appended so
-// far, among the frames within the first 960 bytes of the stream (as frame
-// length x calls counts them), only feeds the reservoir.
-constexpr int64_t kStreamStartBytes = 960;
-
 void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& bands, FrameDecoder& d, int gr,
                    PcmOut out) {
     const SideInfo& si = d.side_info;

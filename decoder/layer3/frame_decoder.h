@@ -16,6 +16,12 @@
 // a frame through them.
 namespace quv3 {
 
+// At the start of a stream the reservoir cannot hold what the first frames
+// refer back to: a frame whose main data begins before the bytes appended so
+// far, among the frames within the first 960 bytes of the stream (as frame
+// length x calls counts them), only feeds the reservoir.
+inline constexpr int64_t kStreamStartBytes = 960;
+
 struct FrameDecoder {
     int32_t status;  // 0, or -4 once no frame follows (sticky until a rewind)
     int32_t call_count;  // frame loop calls since the stream was opened or rewound

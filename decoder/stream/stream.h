@@ -156,6 +156,9 @@ int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& descri
 // The exports' way: the file at path, no tags, no MPEG 2.5.
 int32_t OpenStream(Stream& in, const char* path, StreamDescription& description);
 
+// The pattern the sync search looks for, from a header's 4 bytes.
+void SetSyncPattern(Stream& in, const uint8_t* header_bytes);
+
 // Moving between frames (sync_search.cpp).
 // Four header bytes that match the first header but for bitrate, padding and mode.
 bool MatchesSyncPattern(const Stream& in, const uint8_t* header_bytes);

@@ -38,10 +38,6 @@ int32_t FindXingHeader(const uint8_t* probe, int32_t probe_len, int32_t& frames,
     return 1;
 }
 
-void SetSyncPattern(Stream& in, const uint8_t b[4]) {
-    in.sync_pattern = {b[0], b[1], static_cast<uint8_t>(b[2] & 0x0D), static_cast<uint8_t>(b[3] & 0x0F)};
-}
-
 // Free format: the second header, with the same masked fields and free format
 // too, stands one frame length (plus the first frame's padding byte) behind the
 // first; a third one the same distance on confirms it when the file holds it.
@@ -69,6 +65,10 @@ int32_t MeasureFreeFormat(Stream& in) {
 }
 
 }  // namespace
+
+void SetSyncPattern(Stream& in, const uint8_t b[4]) {
+    in.sync_pattern = {b[0], b[1], static_cast<uint8_t>(b[2] & 0x0D), static_cast<uint8_t>(b[3] & 0x0F)};
+}
 
 // Locate the first frame, read its header and describe the stream.
 int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& info) {

@@ -141,7 +141,9 @@ int64_t PreviousFramePosition(Stream& in, int64_t frame_start, FrameHeader& foun
             if (length <= 0 || at < in.data_start) continue;
             uint8_t b[4];
             SeekInputTo(in, at);
-            if (ReadInput(in, b, 4) < 4 || !MatchesSyncPattern(in, b)) continue;
+            // The first frame is a frame whatever its header holds: an encoder may
+            // write its tag frame with other flags than the audio's.
+            if (ReadInput(in, b, 4) < 4 || (!MatchesSyncPattern(in, b) && at != in.data_start)) continue;
             FrameHeader h{};
             if (ParseFrameHeader(b, h) != 0 || h.bitrate_index != index || h.padding_bit != padding) continue;
             if (!HeaderIsDecodable(h, in.free_format_bytes)) continue;

@@ -55,7 +55,7 @@ Comparison Compare(const Pcm& a, const Pcm& b, size_t offset_a, size_t offset_b)
     return c;
 }
 
-PeerDecoded DecodeWithMpg123(const std::string& path) {
+PeerDecoded DecodeWithMpg123(const std::string& path, bool gapless) {
     PeerDecoded p;
 #if MPG123_API_VERSION < 46
     mpg123_init();
@@ -63,7 +63,7 @@ PeerDecoded DecodeWithMpg123(const std::string& path) {
     int err = 0;
     mpg123_handle* h = mpg123_new(nullptr, &err);
     if (!h) return p;
-    mpg123_param(h, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
+    mpg123_param(h, gapless ? MPG123_ADD_FLAGS : MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
     mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
     mpg123_format_none(h);
     for (long rate : {8000L, 11025L, 12000L, 16000L, 22050L, 24000L, 32000L, 44100L, 48000L})

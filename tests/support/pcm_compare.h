@@ -34,13 +34,14 @@ struct Comparison {
 // Over the overlap of a (from offset_a) and b.
 Comparison Compare(const Pcm& a, const Pcm& b, size_t offset_a = 0, size_t offset_b = 0);
 
-// libmpg123 as an independent oracle: 16-bit output, gapless off, its default decoder.
+// libmpg123 as an independent oracle: 16-bit output, its default decoder,
+// gapless off unless asked for.
 struct PeerDecoded {
     bool ok = false;
     int channels = 0;
     long rate = 0;
     Pcm pcm;
 };
-PeerDecoded DecodeWithMpg123(const std::string& path);
+PeerDecoded DecodeWithMpg123(const std::string& path, bool gapless = false);
 
 }  // namespace quv3::test
