@@ -116,6 +116,33 @@ TEST(DequantizeChannel, MixedBlocksSplitAtLine36) {
     for (int i = 0; i < 576; ++i) ASSERT_EQ(s->spectrum.SpectralSamples[0][i], 0.0f) << i;
 }
 
+// 8000 Hz (MPEG 2.5, which no standard defines mixed blocks for) has 8-line
+// short bands: short band 3 begins at line 72, and a mixed granule's long part
+// is long bands 0..5 (lines 0..71), as many as the six long scale factors an
+// LSF mixed granule carries.
+TEST(DequantizeChannel, Mpeg25At8000HzMixedBlocksSplitAtLine72) {
+    auto s = NewState(0, 2, 1);
+    ASSERT_EQ(s->bands.MixedLongLines, 72);
+    EXPECT_EQ(NewState(0, 2)->bands.MixedLongLines, 36) << "16000 Hz";
+    SideInfo& si = s->side_info;
+    si.global_gain[0][0] = 210;
+    si.window_switching_flag[0][0] = 1;
+    si.block_type[0][0] = 2;
+    si.mixed_block_flag[0][0] = 1;
+    s->scale_factors.scalefac_l[0][0][5] = 2;  // long band 5 (lines 60..71): factor 1/2
+    s->scale_factors.scalefac_s[0][0][3][1] = 4;  // short band 3 (12 wide), window 1: factor 1/4
+    s->quantized.QuantizedValues[0][65] = 8;  // stays in place
+    s->quantized.QuantizedValues[0][84] = 8;  // short band 3, window 1, first line: window line 24
+    s->quantized.DecodedLineCount[0] = 96;
+    Dequantize(*s, 0, 0);
+    EXPECT_EQ(s->spectrum.SpectralSamples[0][65], 8.0f);
+    const int pos = (24 / 6) * 18 + 1 * 6 + 24 % 6;
+    EXPECT_EQ(s->spectrum.SpectralSamples[0][pos], 4.0f);
+    int nonzero = 0;
+    for (int i = 0; i < 576; ++i) nonzero += s->spectrum.SpectralSamples[0][i] != 0.0f;
+    EXPECT_EQ(nonzero, 2);
+}
+
 // The vector kernels against q^(4/3) x g written out with the table, line by
 // line (DequantizeSample's specified form): every magnitude the escape coding
 // allows, zeros, gains down to 0.0 and every line count, at each level. A

@@ -51,6 +51,90 @@ TEST(FrameHeader, SyncWordDecidesTheResult) {
     EXPECT_EQ(TellInput(*f.s), 17);
 }
 
+// FF E2 40 64: sync 0xFFE, ID 0, Layer III, CRC, 32 kbit/s, sampling_frequency
+// 0, no padding, joint stereo with mode extension 2: MPEG 2.5 at 11025 Hz.
+TEST(FrameHeader, Mpeg25HeaderReadsOnlyWithTheRule) {
+    const uint8_t bytes[4] = {0xFF, 0xE2, 0x40, 0x64};
+    FrameHeader h{};
+    h.bitrate_index = 7;
+    EXPECT_EQ(ParseFrameHeader(bytes, h, false), -2);
+    EXPECT_EQ(h.bitrate_index, 7) << "a refused header leaves h unchanged";
+    ASSERT_EQ(ParseFrameHeader(bytes, h, true), 0);
+    EXPECT_EQ(h.mpeg25, 1);
+    EXPECT_EQ(h.ID, 0);
+    EXPECT_EQ(h.layer, 1);
+    EXPECT_EQ(h.protection_bit, 0);
+    EXPECT_EQ(h.bitrate_index, 4);
+    EXPECT_EQ(h.sampling_frequency, 0);
+    EXPECT_EQ(h.padding_bit, 0);
+    EXPECT_EQ(h.mode, 1);
+    EXPECT_EQ(h.mode_extension, 2);
+    EXPECT_EQ(h.original_copy, 1);
+    // An LSF frame: the LSF bitrate row, 17 bytes of stereo side information,
+    // 72000 x 32 / 11025 = 208.98 bytes.
+    EXPECT_EQ(HeaderSampleRate(h), 11025);
+    EXPECT_EQ(HeaderBitrate(h), 32);
+    EXPECT_EQ(SideInfoByteCount(h), 17);
+    EXPECT_EQ(FrameBytes(h), 208);
+    EXPECT_TRUE(HeaderIsDecodable(h));
+    h.sampling_frequency = 1;
+    EXPECT_EQ(HeaderSampleRate(h), 12000);
+    EXPECT_EQ(FrameBytes(h), 192);
+    h.sampling_frequency = 2;
+    EXPECT_EQ(HeaderSampleRate(h), 8000);
+    EXPECT_EQ(FrameBytes(h), 288);
+    h.bitrate_index = 14;  // 160 kbit/s at 8000 Hz: as long as the longest MPEG-1 frame
+    EXPECT_EQ(FrameBytes(h), 1440);
+    h.sampling_frequency = 3;
+    EXPECT_EQ(HeaderSampleRate(h), 0);
+    EXPECT_FALSE(HeaderIsDecodable(h));
+}
+
+// FF EA: sync 0xFFE with ID 1, reserved; no header with the rule, and without
+// it refused like any 0xFFE header.
+TEST(FrameHeader, Mpeg25SyncWithId1IsNoHeader) {
+    const uint8_t bytes[4] = {0xFF, 0xEA, 0x40, 0x64};
+    FrameHeader h{};
+    EXPECT_EQ(ParseFrameHeader(bytes, h, true), -1);
+    EXPECT_EQ(ParseFrameHeader(bytes, h, false), -2);
+    EXPECT_EQ(h.layer, 0) << "h unchanged";
+}
+
+TEST(FrameHeader, OtherHeadersAreNotMpeg25WithTheRule) {
+    const uint8_t mpeg1[4] = {0xFF, 0xFB, 0x90, 0x64};
+    const uint8_t lsf[4] = {0xFF, 0xF3, 0x90, 0x64};
+    const uint8_t no_sync[4] = {0xFF, 0xD3, 0x90, 0x64};
+    FrameHeader h{};
+    h.mpeg25 = 1;
+    ASSERT_EQ(ParseFrameHeader(mpeg1, h, true), 0);
+    EXPECT_EQ(h.mpeg25, 0);
+    EXPECT_EQ(HeaderSampleRate(h), 44100);
+    ASSERT_EQ(ParseFrameHeader(lsf, h, true), 0);
+    EXPECT_EQ(h.mpeg25, 0);
+    EXPECT_EQ(HeaderSampleRate(h), 22050);
+    EXPECT_EQ(ParseFrameHeader(no_sync, h, true), -1);
+}
+
+// ReadFrameHeader follows the rules the stream was opened with.
+TEST(FrameHeader, StreamReadsFollowItsRules) {
+    const Bytes bytes = {0xFF, 0xE3, 0x44, 0xC4, 0xFF, 0xEB, 0x44, 0xC4, 0xFF, 0xF3, 0x44, 0xC4};
+    OpenFile with_rule(bytes);
+    with_rule.s->rules.mpeg25 = true;
+    ASSERT_EQ(ReadFrameHeader(*with_rule.s), 0);
+    EXPECT_EQ(with_rule.s->header.mpeg25, 1);
+    EXPECT_EQ(HeaderSampleRate(with_rule.s->header), 12000);
+    EXPECT_EQ(with_rule.s->header.mode, 3);
+    EXPECT_EQ(ReadFrameHeader(*with_rule.s), -1);
+    ASSERT_EQ(ReadFrameHeader(*with_rule.s), 0);
+    EXPECT_EQ(with_rule.s->header.mpeg25, 0);
+    EXPECT_EQ(HeaderSampleRate(with_rule.s->header), 24000);
+
+    OpenFile without(bytes);
+    EXPECT_EQ(ReadFrameHeader(*without.s), -2);
+    EXPECT_EQ(ReadFrameHeader(*without.s), -2);
+    EXPECT_EQ(ReadFrameHeader(*without.s), 0);
+}
+
 TEST(FrameHeader, ModeExtensionIsClearedForPlainStereoOnly) {
     OpenFile f({0xFF, 0xFB, 0x90, 0x30, 0xFF, 0xFB, 0x90, 0xB0});
     ASSERT_EQ(ReadFrameHeader(*f.s), 0);

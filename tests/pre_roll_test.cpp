@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "decoder/api/quv3.h"
+#include "decoder/api/quv3_decoder.h"
 #include "decoder/stream/stream.h"
 #include "tests/support/pcm_compare.h"
 #include "tests/support/state_builder.h"
@@ -48,8 +50,8 @@ struct Frames {
     std::vector<bool> findable;
 };
 
-Frames FramesOf(const std::string& path) {
-    auto s = OpenLocal(path);
+Frames FramesOf(const std::string& path, const OpenRules& rules = OpenRules{}) {
+    auto s = OpenLocal(path, rules);
     Frames f;
     if (s->open_result != 0) return f;
     const Bytes file = ReadFileBytes(path);
@@ -172,6 +174,101 @@ TEST(PreRoll, DamagedHeaderBeforeTheLandingFrame) {
     ASSERT_EQ(after.size(), straight.size() - landing);
     for (const Pcm& call : after) EXPECT_EQ(call.size(), straight.back().size());
     EXPECT_EQ(after.back(), straight.back());
+}
+
+// A decoder of the re-entrant API and the calls it delivers.
+struct ApiDecoder : OwnedDecoder {
+    int32_t channels = 0;
+    int32_t Open(const std::string& path) {
+        const int32_t r = quv3_open_file(d, path.c_str(), 0);
+        quv3_info info{};
+        channels = quv3_get_info(d, &info) == 0 ? info.channels : 0;
+        return r;
+    }
+    // What each quv3_decode_frame call wrote (empty when it wrote nothing).
+    Calls DecodeRest(int max_calls = 1 << 20) {
+        Calls calls;
+        int16_t buf[QUV3_MAX_FRAME_VALUES];
+        for (int32_t r = 0; r == 0 && static_cast<int>(calls.size()) < max_calls;) {
+            int32_t n = 0;
+            r = quv3_decode_frame(d, buf, QUV3_S16, &n);
+            calls.emplace_back(buf, buf + n * channels);
+        }
+        return calls;
+    }
+};
+
+// MPEG 2.5, which the exports refuse, through the re-entrant API:
+// quv3_seek_fraction and quv3_step_back land on a frame and deliver exactly
+// what the straight decode delivers there, as SeekQuv and QuvOneBck do above.
+TEST(PreRoll, Mpeg25SeekAndStepBackThroughTheDecoderApi) {
+    const double fractions[] = {0.0, 1e-6, 0.001, 0.01, 0.25, 0.5, 0.77, 0.99, 0.999};
+    int seeks = 0, exact_steps = 0;
+    for (const char* name : {"j8_16_mpeg25", "m11_24_mpeg25", "j12_32_mpeg25"}) {
+        const std::string path = std::string(QUV3_FIXTURES) + "/" + name + ".mp3";
+        ASSERT_EQ(InitQuv(path.c_str(), nullptr), -2) << name;
+        ApiDecoder a;
+        ASSERT_EQ(a.Open(path), 0) << name;
+        quv3_info info{};
+        ASSERT_EQ(quv3_get_info(a.d, &info), 0);
+        EXPECT_EQ(info.version, 3);
+        const int64_t length = static_cast<int64_t>(ReadFileBytes(path).size());
+        ASSERT_EQ(info.frames.offset, 0) << name << ": no tags, the frames are the file";
+        ASSERT_EQ(info.frames.bytes, length) << name;
+        const Calls straight = a.DecodeRest();
+        const Frames frames = FramesOf(path, OpenRules{true, true});
+        ASSERT_EQ(frames.at.size(), straight.size()) << name;
+
+        for (double f : fractions) {
+            const int64_t target = static_cast<int64_t>(std::trunc(static_cast<double>(length) * f));
+            size_t want = 0;
+            while (want < frames.at.size() && (frames.at[want] < target || !frames.findable[want])) ++want;
+            ASSERT_EQ(a.Open(path), 0);
+            a.DecodeRest(7);  // the memories and the reservoir now hold other frames
+            const int32_t r = quv3_seek_fraction(a.d, f);
+            const std::string what = std::string(name) + " after quv3_seek_fraction(" + std::to_string(f) + ")";
+            if (r != 0) {
+                EXPECT_EQ(r, QUV3_END) << what;
+                // No full 2000-byte block after the target holds a findable frame.
+                EXPECT_TRUE(want == frames.at.size() || frames.at[want] + 4 > length - (length - target) % 2000)
+                    << what;
+                continue;
+            }
+            EXPECT_TRUE(SameCalls(straight, want, a.DecodeRest(kCompared)))
+                << what << ": not frame " << want << "'s samples";
+            ++seeks;
+        }
+
+        for (int decoded : {1, 2, 3, 6, 18, 21, 30}) {
+            for (int steps : {1, 2, 10}) {
+                if (decoded + 2 > static_cast<int>(straight.size())) continue;
+                ASSERT_EQ(a.Open(path), 0);
+                a.DecodeRest(decoded);
+                for (int i = 0; i < steps; ++i) EXPECT_EQ(quv3_step_back(a.d), 0);
+                const Calls after = a.DecodeRest(kCompared);
+                const std::string what = std::string(name) + " after " + std::to_string(decoded) + " calls and " +
+                                         std::to_string(steps) + " steps back";
+                // More than 2008 bytes into the stream each step goes back one frame;
+                // nearer its start the decoder goes back to the first frame.
+                const int back = decoded - steps;
+                if (back > 0 && frames.at[back] > 2100 &&
+                    std::all_of(frames.findable.begin() + back, frames.findable.begin() + decoded + 1,
+                                [](bool b) { return b; })) {
+                    EXPECT_TRUE(SameCalls(straight, static_cast<size_t>(back), after))
+                        << what << ": not frame " << back << "'s samples";
+                    ++exact_steps;
+                    continue;
+                }
+                int landed = decoded;
+                while (landed >= 0 && !SameCalls(straight, static_cast<size_t>(landed), after)) --landed;
+                EXPECT_GE(landed, 0) << what << ": the samples of no frame";
+            }
+        }
+    }
+    // Files of 3 to 7 KB: the late fractions leave no full 2000-byte block to search.
+    EXPECT_GE(seeks, 15);
+    EXPECT_GE(exact_steps, 10);
+    std::printf("%d seeks and %d steps back landed exactly\n", seeks, exact_steps);
 }
 
 // Frames of a file over 2 GiB at chosen places, the rest a hole (no disk space).

@@ -232,5 +232,63 @@ TEST(StreamOpen, LsfMonoFramesWrite576Samples) {
     ExitQuv();
 }
 
+// MPEG 2.5: refused by the exports (-2), opened by a stream with the mpeg25
+// rule as an LSF stream at 8000 Hz whose sync pattern keeps LSF frames out.
+TEST(StreamOpen, Mpeg25OpensOnlyWithTheRule) {
+    HeaderSpec h;
+    h.id = 0;
+    h.mpeg25 = 1;
+    h.sampling_frequency = 2;  // 8000 Hz
+    h.bitrate_index = 2;  // 16 kbit/s: 72000 x 16 / 8000 = 144 bytes a frame
+    h.mode = 3;
+    ASSERT_EQ(FrameLength(h), 144);
+    const Bytes file = Frames(h, 10);
+    EXPECT_EQ(Open(file).result, -2);
+
+    TempFile f(file);
+    auto s = std::make_unique<Stream>();
+    StreamDescription d{};
+    ASSERT_EQ(AttachFile(s->source, f.path.c_str(), false), 0);
+    ASSERT_EQ(OpenStream(*s, OpenRules{false, true}, d), 0);
+    EXPECT_EQ(s->header.mpeg25, 1);
+    EXPECT_EQ(d.version, 3);
+    EXPECT_EQ(d.sample_rate, 8000);
+    EXPECT_EQ(d.channels, 1);
+    EXPECT_EQ(d.samples_per_frame, 576);
+    EXPECT_EQ(d.bitrate, 16);
+    EXPECT_EQ(d.total_samples, 1440 * 8000 / (16 * 125)) << "10 frames of 576";
+    HeaderSpec other_bitrate = h;
+    other_bitrate.bitrate_index = 5;
+    HeaderSpec lsf = h;
+    lsf.mpeg25 = 0;
+    EXPECT_TRUE(MatchesSyncPattern(*s, HeaderBytes(other_bitrate).data()));
+    EXPECT_FALSE(MatchesSyncPattern(*s, HeaderBytes(lsf).data())) << "16000 Hz LSF";
+    CloseInput(*s);
+
+    // The re-entrant API opens its streams with the rule: ten frames of 576.
+    OwnedDecoder owned;
+    quv3_decoder* dec = owned.d;
+    ASSERT_NE(dec, nullptr);
+    ASSERT_EQ(quv3_open_memory(dec, file.data(), file.size(), 0), QUV3_OK);
+    quv3_info info{};
+    ASSERT_EQ(quv3_get_info(dec, &info), 0);
+    EXPECT_EQ(info.version, 3);
+    EXPECT_EQ(info.sample_rate, 8000);
+    EXPECT_EQ(info.total_samples, 5760);
+    int16_t pcm[QUV3_MAX_FRAME_VALUES];
+    int32_t samples = 0, total = 0, r = 0;
+    for (int call = 0; r == 0 && call < 20; ++call) {
+        r = quv3_decode_frame(dec, pcm, QUV3_S16, &samples);
+        total += samples;
+    }
+    EXPECT_EQ(r, QUV3_END);
+    EXPECT_EQ(total, 5760);
+    // 0xFFE with ID 1 is reserved: no header, also for the re-entrant API.
+    Bytes reserved = file;
+    reserved[1] |= 0x08;
+    EXPECT_EQ(quv3_open_memory(dec, reserved.data(), reserved.size(), 0), QUV3_NO_SYNC);
+    EXPECT_EQ(Open(reserved).result, -2);
+}
+
 }  // namespace
 }  // namespace quv3::test

@@ -128,25 +128,52 @@ TEST(BandTables, RowsMatchTheStandardPartitions) {
     // 24 kHz: band 17 is 278..331, band 18 332..393.
     EXPECT_EQ(kLongBandEndsTable[1][16], 277);
     EXPECT_EQ(kLongBandEndsTable[1][17], 331);
-    for (int row = 0; row < 6; ++row) {
+    for (int row = 0; row < 9; ++row) {
         EXPECT_EQ(kLongBandEndsTable[row][21], 575);
         EXPECT_EQ(kShortBandEndsTable[row][12], 191);
-        // The first three short bands are 4 lines wide at every rate: mixed blocks switch at line 36.
+    }
+    for (int row = 0; row < 8; ++row) {
+        // The first three short bands are 4 lines wide at every rate but 8000 Hz: mixed blocks switch at line 36.
         EXPECT_EQ(kShortBandEndsTable[row][2], 11);
     }
 }
 
+// MPEG 2.5 (rows 6 + sampling_frequency), outside the ISO standards: 11025 and
+// 12000 Hz take the 16000 Hz bands of ISO/IEC 13818-3; 8000 Hz has its own.
+TEST(BandTables, Mpeg25Rows) {
+    ASSERT_EQ(kLongBandEndsTable.size(), 9u);
+    ASSERT_EQ(kShortBandEndsTable.size(), 9u);
+    for (int row : {6, 7}) {
+        EXPECT_EQ(kLongBandEndsTable[row], kLongBandEndsTable[2]) << row;
+        EXPECT_EQ(kShortBandEndsTable[row], kShortBandEndsTable[2]) << row;
+    }
+    const int32_t long8_start[23] = {0,   12,  24,  36,  48,  60,  72,  88,  108, 132, 160, 192,
+                                     232, 280, 336, 400, 476, 566, 568, 570, 572, 574, 576};
+    const int32_t short8_start[14] = {0, 8, 16, 24, 36, 52, 72, 96, 124, 160, 162, 164, 166, 192};
+    for (int b = 0; b < 22; ++b) EXPECT_EQ(kLongBandEndsTable[8][b], long8_start[b + 1] - 1) << b;
+    for (int b = 0; b < 13; ++b) EXPECT_EQ(kShortBandEndsTable[8][b], short8_start[b + 1] - 1) << b;
+    // The ISO rows are where they were.
+    EXPECT_EQ(kLongBandEndsTable[5][20], 549);  // 32000 Hz
+    EXPECT_EQ(kShortBandEndsTable[1][10], 135);  // 24000 Hz
+}
+
 TEST(ShortReorderTable, EachRowIsAPermutationWithTheDocumentedLayout) {
-    for (int row = 0; row < 6; ++row) {
+    ASSERT_EQ(kShortReorderTable.size(), 9u);
+    for (int row = 0; row < 9; ++row) {
         std::set<int> seen(kShortReorderTable[row].begin(), kShortReorderTable[row].end());
         EXPECT_EQ(seen.size(), 576u);
         EXPECT_EQ(*seen.begin(), 0);
         EXPECT_EQ(*seen.rbegin(), 575);
-        // Lines 36.. stay in 36.. so the long part of a mixed block is never overwritten.
-        for (int j = 36; j < 576; ++j) EXPECT_GE(kShortReorderTable[row][j], 36);
+        // Lines from short band 3 on (36.., 72.. at 8000 Hz) stay there, so the
+        // long part of a mixed block is never overwritten.
+        const int first_short = row == 8 ? 72 : 36;
+        EXPECT_EQ(3 * (kShortBandEndsTable[row][2] + 1), first_short) << row;
+        for (int j = first_short; j < 576; ++j) EXPECT_GE(kShortReorderTable[row][j], first_short) << row;
     }
     EXPECT_EQ(kShortReorderTable[3][12], 4);   // 44.1 kHz band 1, window 0, first line
     EXPECT_EQ(kShortReorderTable[3][16], 10);  // band 1, window 1
+    EXPECT_EQ(kShortReorderTable[8][8], 6);    // 8 kHz band 0 (8 lines a window), window 1, line 0
+    EXPECT_EQ(kShortReorderTable[8][14], 24);  // window 1, line 6: subband 1, 18 + 6
 }
 
 TEST(QuantTables, PowerAndGainTables) {
@@ -200,6 +227,9 @@ TEST(SynthesisWindow, TransposedLayoutOfTheIsoWindow) {
 TEST(StreamTables, RatesAndBitrates) {
     EXPECT_EQ(kSamplingRateTable[1 * 3 + 0], 44100);
     EXPECT_EQ(kSamplingRateTable[0 * 3 + 2], 16000);
+    EXPECT_EQ(kSamplingRateTable[6 + 0], 11025);  // MPEG 2.5
+    EXPECT_EQ(kSamplingRateTable[6 + 1], 12000);
+    EXPECT_EQ(kSamplingRateTable[6 + 2], 8000);
     EXPECT_EQ(kBitrateTable[1][2][9], 128);
     EXPECT_EQ(kBitrateTable[1][2][14], 320);
     EXPECT_EQ(kBitrateTable[0][2][14], 160);

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Generates the constant tables of decoder/tables/ from the ISO/IEC 11172-3
 table files (Huffman codes, scale-factor bands, synthesis window, alias
-coefficients) and from closed formulas (power, cosine and ratio tables).
+coefficients) and from closed formulas (power, cosine and ratio tables). The
+MPEG 2.5 scale-factor bands, which no ISO table holds, are stated below.
 
 Usage: tools/gen_tables.py [ISO_TABLE_DIR] [OUT_DIR]
 Defaults: ../shared/iso-tables relative to the repository, decoder/tables.
@@ -60,25 +61,44 @@ def write_to(path, text):
 
 
 # ---------------------------------------------------------------- band tables
+# MPEG 2.5 (11025, 12000 and 8000 Hz) is an extension outside the ISO standards
+# (neither ISO/IEC 11172-3 nor ISO/IEC 13818-3 defines it), so the ISO table
+# files do not hold its bands. Its 11025 and 12000 Hz bands are the 16000 Hz
+# bands of ISO/IEC 13818-3 Table B.2, long and short; 8000 Hz has its own, given
+# here as start indices (as in scalefactor_bands.txt), 576 and 192 closing them.
+MPEG25_SAME_AS = {11025: 16000, 12000: 16000}
+MPEG25_8000_LONG = [0, 12, 24, 36, 48, 60, 72, 88, 108, 132, 160, 192, 232, 280, 336, 400, 476, 566, 568, 570,
+                    572, 574, 576]
+MPEG25_8000_SHORT = [0, 8, 16, 24, 36, 52, 72, 96, 124, 160, 162, 164, 166, 192]
+
+
 def gen_bands():
     longs, shorts = {}, {}
     for fields in data_lines('scalefactor_bands.txt'):
         kind, rate, starts = fields[0], int(fields[1]), [int(v) for v in fields[2:]]
         ends = [s - 1 for s in starts[1:]]
         (longs if kind == 'long' else shorts)[rate] = ends
-    order = [22050, 24000, 16000, 44100, 48000, 32000]  # row = ID * 3 + sampling_frequency
+    for rate, iso_rate in MPEG25_SAME_AS.items():
+        longs[rate], shorts[rate] = longs[iso_rate], shorts[iso_rate]
+    longs[8000] = [s - 1 for s in MPEG25_8000_LONG[1:]]
+    shorts[8000] = [s - 1 for s in MPEG25_8000_SHORT[1:]]
+    # Rows 0..5: ID * 3 + sampling_frequency; rows 6..8: MPEG 2.5, 6 + sampling_frequency.
+    order = [22050, 24000, 16000, 44100, 48000, 32000, 11025, 12000, 8000]
     for r in order:
         assert len(longs[r]) == 22 and longs[r][-1] == 575
         assert len(shorts[r]) == 13 and shorts[r][-1] == 191
+        for ends in (longs[r], shorts[r]):
+            assert all(a < b for a, b in zip(ends, ends[1:]))
     text = BANNER + '#pragma once\n\n#include <array>\n#include <cstdint>\n\nnamespace quv3 {\n\n'
     text += '// Inclusive last line of each scale-factor band; row = ID * 3 + sampling_frequency\n'
-    text += '// (22050, 24000, 16000, 44100, 48000, 32000 Hz).\n'
-    text += 'inline constexpr std::array<std::array<int32_t, 22>, 6> kLongBandEndsTable = {{\n'
+    text += '// (22050, 24000, 16000, 44100, 48000, 32000 Hz), then MPEG 2.5: 6 + sampling_frequency\n'
+    text += '// (11025, 12000, 8000 Hz; an extension outside the ISO standards, see tools/gen_tables.py).\n'
+    text += 'inline constexpr std::array<std::array<int32_t, 22>, %d> kLongBandEndsTable = {{\n' % len(order)
     for r in order:
         text += '    {{' + ', '.join(map(str, longs[r])) + '}},  // %d Hz\n' % r
     text += '}};\n\n'
     text += '// Inclusive last line of each short band within one 192-line window.\n'
-    text += 'inline constexpr std::array<std::array<int32_t, 13>, 6> kShortBandEndsTable = {{\n'
+    text += 'inline constexpr std::array<std::array<int32_t, 13>, %d> kShortBandEndsTable = {{\n' % len(order)
     for r in order:
         text += '    {{' + ', '.join(map(str, shorts[r])) + '}},  // %d Hz\n' % r
     text += '}};\n\n}  // namespace quv3\n'

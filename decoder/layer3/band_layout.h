@@ -11,15 +11,23 @@ namespace quv3 {
 // The scale-factor bands of the current frame's sampling frequency: inclusive
 // last lines of the 22 long and 13 short bands (short ones within a window),
 // and where each short-block line goes in the transform's order.
+// MixedLongLines: a mixed granule's long part, the lines before short band 3
+// (the first short band it transmits). 36 at every ISO rate, where they are
+// long bands 0..7 (MPEG-1) or 0..5 (LSF); at 8000 Hz (MPEG 2.5, which no
+// standard defines mixed blocks for) 72, long bands 0..5, as many long scale
+// factors as an LSF mixed granule carries. The transform's long part stays
+// subbands 0 and 1 (lines 0..35) at every rate.
 struct BandLayout {
     const int32_t* LongBandEnds;
     const int32_t* ShortBandEnds;
     const int16_t* ShortReorder;
+    int32_t MixedLongLines;
 };
 
 inline BandLayout SelectBandLayout(const FrameHeader& h) {
-    const int row = (h.ID & 1) * 3 + (h.sampling_frequency % 3);
-    return {kLongBandEndsTable[row].data(), kShortBandEndsTable[row].data(), kShortReorderTable[row].data()};
+    const int32_t row = RateRow(h);
+    return {kLongBandEndsTable[row].data(), kShortBandEndsTable[row].data(), kShortReorderTable[row].data(),
+            3 * (kShortBandEndsTable[row][2] + 1)};
 }
 
 }  // namespace quv3

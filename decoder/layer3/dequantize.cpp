@@ -36,7 +36,8 @@ void FillGains(float* gains, int32_t from, int32_t to, float g) {
 // in short bands); returns how many lines have one. Long granules cover the
 // decoded lines; short bands are covered whole, so the band holding the last
 // decoded line is finished with its zero lines; a mixed granule's long part is
-// lines 0..35 whatever was decoded, without pretab (0 in all its bands).
+// lines 0..MixedLongLines - 1 (0..35 at the ISO rates) whatever was decoded,
+// without pretab (0 in all its bands).
 // gains holds 576 + 8 values.
 int32_t LineGains(const SideInfo& si, const ScaleFactors& sf, const BandLayout& bands, int gr, int ch, BlockKind kind,
                   int32_t decoded, float* gains) {
@@ -58,9 +59,10 @@ int32_t LineGains(const SideInfo& si, const ScaleFactors& sf, const BandLayout& 
     int32_t j = 0;
     int band = 0;
     if (kind == BlockKind::kMixed) {
-        for (int lband = 0; j < 36; ++lband) {
+        const int32_t long_lines = bands.MixedLongLines;
+        for (int lband = 0; j < long_lines; ++lband) {
             const float g = LongGainFactor(lband, gg, scale, sfl[lband], 0);
-            const int32_t end = le[lband] < 36 ? le[lband] + 1 : 36;
+            const int32_t end = le[lband] < long_lines ? le[lband] + 1 : long_lines;
             FillGains(gains, j, end, g);
             j = end;
         }
@@ -115,11 +117,12 @@ void DequantizeChannel(const Kernels& k, const QuantizedSpectrum& q, const SideI
     }
     k.dequantize_lines(q.QuantizedValues[ch], gains, lines, whole);
     const int16_t* reorder = bands.ShortReorder;
-    // Lines 0..35 of a mixed granule stay in place; the reorder rows map lines
-    // 36..575 into 36..575, so the two parts never overlap.
+    // The long lines of a mixed granule stay in place; the reorder rows map the
+    // lines from MixedLongLines on (short band 3 on) among themselves, so the
+    // two parts never overlap.
     // The lines not covered land all over the granule: everything is cleared
     // first, in whole vectors, and the covered lines put over it.
-    const int32_t first_short = kind == BlockKind::kMixed ? 36 : 0;
+    const int32_t first_short = kind == BlockKind::kMixed ? bands.MixedLongLines : 0;
     std::memset(samples, 0, sizeof(float) * 576);
     for (int32_t j = 0; j < first_short; ++j) samples[j] = lines[j];
     for (int32_t j = first_short; j < covered; ++j) samples[reorder[j]] = lines[j];

@@ -138,14 +138,14 @@ int32_t FindIntensityBounds(const QuantizedSpectrum& q, const SideInfo& si, cons
         }
         --i;
     }
-    bound[3] = 36;
+    bound[3] = bands.MixedLongLines;
     if (mixed) {
         // As the ISO reference decoder does: a window without right-channel content
         // in short bands 3..12 is intensity from band 3 on, and only when no window
-        // has any does the long part (lines 0..35) get an intensity region, above
-        // its highest non-zero line.
+        // has any does the long part (lines 0..35 at the ISO rates) get an
+        // intensity region, above its highest non-zero line.
         if (bound[0] < 0 && bound[1] < 0 && bound[2] < 0) {
-            const int32_t highest = HighestNonZero(qr, 35);
+            const int32_t highest = HighestNonZero(qr, bands.MixedLongLines - 1);
             bound[3] = highest < 0 ? 0 : le[FirstLongBandReaching(le, highest)] + 1;
         }
         for (int w = 0; w < 3; ++w) {
@@ -212,7 +212,7 @@ void JointStereoGranule(const Kernels& k, const QuantizedSpectrum& q, const Side
     int band = 0;
     if (kind == BlockKind::kMixed) {
         int lband = 0;
-        for (; line < 36; ++line) {
+        for (; line < bands.MixedLongLines; ++line) {
             const int32_t position =
                 line < bound[3] ? kNoIntensity : IntensityPosition(h, sfl[1][lband], LargestLong(sf, lband));
             StereoLine(left, right, line, ms, position, h, is);

@@ -3,13 +3,20 @@
 
 namespace quv3 {
 
-int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h) {
+// MPEG 2.5, an extension outside ISO/IEC 11172-3 and 13818-3, takes the last
+// of the 12 sync bits as its own: 0 there with ID 0 marks an LSF frame at half
+// the MPEG-2 rates. 0 there with ID 1 is reserved. Without the mpeg25 rule any
+// header whose 12 bits read 0xFFE is refused as MPEG 2.5 (-2), whatever its ID.
+int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h, bool mpeg25) {
     HeaderBitReader r{};
     for (int i = 0; i < 4; ++i) r.bytes[i] = bytes[i];
     const uint32_t sync = ReadHeaderBits(r, 12);
-    if (sync == 0xFFE) return -2;
-    if (sync != 0xFFF) return -1;
-    h.ID = static_cast<int32_t>(ReadHeaderBits(r, 1));
+    const int32_t id = static_cast<int32_t>(ReadHeaderBits(r, 1));
+    if (sync == 0xFFE && !mpeg25) return -2;
+    if (sync == 0xFFE && id == 1) return -1;
+    if (sync != 0xFFF && sync != 0xFFE) return -1;
+    h.mpeg25 = sync == 0xFFE ? 1 : 0;
+    h.ID = id;
     h.layer = static_cast<int32_t>(ReadHeaderBits(r, 2));
     h.protection_bit = static_cast<int32_t>(ReadHeaderBits(r, 1));
     h.bitrate_index = static_cast<int32_t>(ReadHeaderBits(r, 4));
@@ -28,7 +35,7 @@ int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h) {
 int32_t ReadFrameHeader(Stream& in) {
     HeaderBitReader& r = in.header_reader;
     if (ReadInput(in, r.bytes.data(), 4) < 4) return -1;
-    return ParseFrameHeader(r.bytes.data(), in.header);
+    return ParseFrameHeader(r.bytes.data(), in.header, in.rules.mpeg25);
 }
 
 // The CRC word is consumed, never verified.
@@ -56,7 +63,7 @@ int32_t HeaderBitrate(const FrameHeader& h) {
 
 int32_t HeaderSampleRate(const FrameHeader& h) {
     if (h.sampling_frequency > 2) return 0;
-    return kSamplingRateTable[(h.ID & 1) * 3 + h.sampling_frequency];
+    return kSamplingRateTable[RateRow(h)];
 }
 
 bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes) {

@@ -11,9 +11,10 @@
 // (stream_input.cpp) and sync search, seeking and stepping back (sync_search.cpp).
 namespace quv3 {
 
-// Fields of the 4-byte frame header, in bitstream order.
+// Fields of the 4-byte frame header, in bitstream order, and whether it is an
+// MPEG 2.5 header.
 struct FrameHeader {
-    int32_t ID;  // 1 = MPEG-1, 0 = MPEG-2 low sampling frequency
+    int32_t ID;  // 1 = MPEG-1, 0 = MPEG-2 low sampling frequency (and MPEG 2.5)
     int32_t layer;  // 1 = Layer III, 2 = II, 3 = I
     int32_t protection_bit;  // 0 = a CRC word follows
     int32_t bitrate_index;
@@ -25,8 +26,20 @@ struct FrameHeader {
     int32_t copyright;
     int32_t original_copy;
     int32_t emphasis;
+    // 1: an MPEG 2.5 header (12th sync bit 0, ID 0). Its frames are LSF frames
+    // (ID 0) at 11025, 12000 or 8000 Hz; only streams opened with the mpeg25
+    // rule read such headers.
+    int32_t mpeg25;
 };
-static_assert(sizeof(FrameHeader) == 48);
+static_assert(sizeof(FrameHeader) == 52);
+
+// The row of the per-rate tables (sampling rates, scale-factor bands): ID x 3 +
+// sampling_frequency, 6 + sampling_frequency for MPEG 2.5. The reserved
+// sampling_frequency 3 takes index 0's row; no frame of that rate decodes.
+inline int32_t RateRow(const FrameHeader& h) {
+    const int32_t index = h.sampling_frequency % 3;
+    return h.mpeg25 ? 6 + index : (h.ID & 1) * 3 + index;
+}
 
 inline constexpr int32_t kInputBufferBytes = 16384;
 
@@ -48,7 +61,7 @@ struct HeaderBitReader {
 
 // What opening learns for the host's description of the stream.
 struct StreamDescription {
-    int32_t version;  // 1 MPEG-1, 2 LSF
+    int32_t version;  // 1 MPEG-1, 2 LSF, 3 MPEG 2.5
     int32_t channels;
     int32_t bitrate;  // kbit/s
     int32_t sample_rate;
@@ -82,6 +95,9 @@ struct Damage {
 struct Stream {
     ByteSource source;
     InputBuffer input;
+    // What the stream was opened with; every header read honours its mpeg25
+    // rule (the exports' streams: none, MPEG 2.5 headers are not headers).
+    OpenRules rules;
     int64_t data_start;  // where the first frame begins
     int64_t stream_length;  // of the frames: to the input's end (or the tags there) from data_start
     // Reads stop here when tags follow the frames; -1: at the input's end.
@@ -123,14 +139,16 @@ inline uint32_t ReadHeaderBits(HeaderBitReader& r, int n) {
     return w >> (32 - n);
 }
 // Frame header bytes (frame_header.cpp).
-// The 4 header bytes into h: 0, or -1 (no sync word) or -2 (MPEG 2.5) with h unchanged.
-int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h);
-int32_t ReadFrameHeader(Stream& in);  // into in.header
+// The 4 header bytes into h: 0, or -1 (no sync word) or -2 (MPEG 2.5) with h
+// unchanged. With mpeg25 an MPEG 2.5 header (0xFFE, then ID 0) reads as one,
+// and 0xFFE with ID 1, reserved, gives -1.
+int32_t ParseFrameHeader(const uint8_t* bytes, FrameHeader& h, bool mpeg25);
+int32_t ReadFrameHeader(Stream& in);  // into in.header, by the stream's rules
 void SkipCrc(Stream& in);  // consumed, never verified
 int32_t ReadHeaderAndCrc(Stream& in);  // ReadFrameHeader, then SkipCrc when the frame carries one
 void ReadSideInfoBytes(Stream& in);  // into in.header_reader, from byte 0
 int32_t HeaderBitrate(const FrameHeader& h);  // kbit/s of the header's own layer row
-int32_t HeaderSampleRate(const FrameHeader& h);  // Hz, 0 for the reserved index 3
+int32_t HeaderSampleRate(const FrameHeader& h);  // Hz (RateRow), 0 for the reserved index 3
 int32_t SideInfoByteCount(const FrameHeader& h);
 // Frame length without padding; 0 when it cannot be formed (bitrate index 15,
 // a reserved rate or layer, free format of unknown length).
@@ -151,7 +169,8 @@ void FindTrailingTags(Stream& in, int64_t first, int64_t end);
 // Opening (stream_open.cpp), on the source attached to in: 0 with the first
 // header read and the position behind it (and its CRC word), or -1, -2, -5,
 // -6 (the source closed again; on -6 version, channels and samples_per_frame
-// are already described).
+// are already described). -2 only without the mpeg25 rule. The rules stay in
+// in.rules for every later header read.
 int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& description);
 // The exports' way: the file at path, no tags, no MPEG 2.5.
 int32_t OpenStream(Stream& in, const char* path, StreamDescription& description);

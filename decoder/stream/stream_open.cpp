@@ -74,6 +74,7 @@ void SetSyncPattern(Stream& in, const uint8_t b[4]) {
 int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& info) {
     if (!SourceAttached(in.source)) return -5;
     ResetInput(in);
+    in.rules = rules;
     in.tags = TagRanges{};
     in.damage = Damage{};
     const int64_t input_length = InputLength(in);
@@ -113,7 +114,7 @@ int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& info) 
     SetSyncPattern(in, first);
 
     info.channels = h.mode == 3 ? 1 : 2;
-    info.version = h.ID == 1 ? 1 : 2;
+    info.version = h.mpeg25 ? 3 : (h.ID == 1 ? 1 : 2);
     info.samples_per_frame = h.ID == 1 ? 1152 : 576;
     if (h.layer != 1) {
         CloseInput(in);

@@ -145,7 +145,8 @@ int64_t PreviousFramePosition(Stream& in, int64_t frame_start, FrameHeader& foun
             // write its tag frame with other flags than the audio's.
             if (ReadInput(in, b, 4) < 4 || (!MatchesSyncPattern(in, b) && at != in.data_start)) continue;
             FrameHeader h{};
-            if (ParseFrameHeader(b, h) != 0 || h.bitrate_index != index || h.padding_bit != padding) continue;
+            if (ParseFrameHeader(b, h, in.rules.mpeg25) != 0 || h.bitrate_index != index || h.padding_bit != padding)
+                continue;
             if (!HeaderIsDecodable(h, in.free_format_bytes)) continue;
             found = h;
             return at;

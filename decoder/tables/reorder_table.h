@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "decoder/tables/band_tables.h"
@@ -10,9 +11,12 @@ namespace quv3 {
 // Where each short-block line (bitstream order: band by band, window by window)
 // goes so that every subband's 18 slots hold window 0's six lines, then window
 // 1's, then window 2's: (f div 6) x 18 + w x 6 + (f mod 6), f the window line.
-constexpr std::array<std::array<int16_t, 576>, 6> MakeShortReorderTable() {
-    std::array<std::array<int16_t, 576>, 6> t{};
-    for (int row = 0; row < 6; ++row) {
+// One row per row of the band tables (the MPEG 2.5 rates included).
+inline constexpr size_t kShortReorderRows = kShortBandEndsTable.size();
+
+constexpr std::array<std::array<int16_t, 576>, kShortReorderRows> MakeShortReorderTable() {
+    std::array<std::array<int16_t, 576>, kShortReorderRows> t{};
+    for (size_t row = 0; row < kShortReorderRows; ++row) {
         const auto& se = kShortBandEndsTable[row];
         int j = 0;
         for (int b = 0; b < 13; ++b) {
@@ -29,6 +33,6 @@ constexpr std::array<std::array<int16_t, 576>, 6> MakeShortReorderTable() {
     return t;
 }
 
-inline constexpr std::array<std::array<int16_t, 576>, 6> kShortReorderTable = MakeShortReorderTable();
+inline constexpr std::array<std::array<int16_t, 576>, kShortReorderRows> kShortReorderTable = MakeShortReorderTable();
 
 }  // namespace quv3

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 
 #include "decoder/api/quv3.h"
+#include "decoder/api/decoder.h"
 
 namespace quv3::test {
 
@@ -21,6 +23,7 @@ Decoded DecodeWithQuv(const std::string& path, int max_calls) {
     StreamInfo* info = nullptr;
     d.init_result = InitQuv(path.c_str(), &info);
     if (d.init_result != 0) return d;
+    d.version = info->version;
     d.channels = info->channels;
     d.sample_rate = info->sample_rate;
     d.samples_per_frame = info->samples_per_frame;
@@ -37,6 +40,45 @@ Decoded DecodeWithQuv(const std::string& path, int max_calls) {
         d.pcm.insert(d.pcm.end(), buf, buf + n);
     }
     ExitQuv();
+    return d;
+}
+
+OwnedDecoder::OwnedDecoder() : memory(quv3_decoder_size() + quv3_decoder_alignment()) {
+    void* at = memory.data();
+    size_t space = memory.size();
+    d = quv3_decoder_init(std::align(quv3_decoder_alignment(), quv3_decoder_size(), at, space), quv3_decoder_size());
+}
+
+OwnedDecoder::~OwnedDecoder() { quv3_close(d); }
+
+Decoded DecodeWithDecoderApi(const std::string& path, const Kernels* kernels) {
+    Decoded d;
+    OwnedDecoder owned;
+    quv3_decoder* dec = owned.d;
+    if (dec == nullptr) {
+        d.init_result = QUV3_BAD_CALL;
+        return d;
+    }
+    if (kernels != nullptr) dec->kernels = kernels;
+    d.init_result = quv3_open_file(dec, path.c_str(), 0);
+    if (d.init_result != 0) return d;
+    quv3_info info{};
+    quv3_get_info(dec, &info);
+    d.version = info.version;
+    d.channels = info.channels;
+    d.sample_rate = info.sample_rate;
+    d.samples_per_frame = info.samples_per_frame;
+    int16_t buf[QUV3_MAX_FRAME_VALUES];
+    for (int32_t r = 0; r == 0;) {
+        int32_t n = 0;
+        r = quv3_decode_frame(dec, buf, QUV3_S16, &n);
+        if (n == 0) {
+            ++d.frames_skipped;
+            continue;
+        }
+        ++d.frames_written;
+        d.pcm.insert(d.pcm.end(), buf, buf + static_cast<size_t>(n) * static_cast<size_t>(d.channels));
+    }
     return d;
 }
 

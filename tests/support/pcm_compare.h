@@ -4,6 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "decoder/api/quv3_decoder.h"
+
+namespace quv3 {
+struct Kernels;
+}
+
 namespace quv3::test {
 
 using Pcm = std::vector<int16_t>;
@@ -13,6 +19,7 @@ using Pcm = std::vector<int16_t>;
 // sentinel the library never outputs and contribute nothing).
 struct Decoded {
     int32_t init_result = 0;
+    int version = 0;
     int channels = 0;
     int sample_rate = 0;
     int samples_per_frame = 0;
@@ -21,6 +28,22 @@ struct Decoded {
     Pcm pcm;
 };
 Decoded DecodeWithQuv(const std::string& path, int max_calls = 1 << 20);
+// The same through the re-entrant API (quv3_open_file, quv3_decode_frame as
+// 16-bit samples), with the decoder's own kernels or the given ones:
+// init_result is quv3_open_file's result, version quv3_get_info's (3 for
+// MPEG 2.5), and a call that writes no samples counts as skipped.
+Decoded DecodeWithDecoderApi(const std::string& path, const Kernels* kernels = nullptr);
+
+// A decoder of the re-entrant API in memory of its own, made ready by
+// quv3_decoder_init; its stream is closed when it goes.
+struct OwnedDecoder {
+    std::vector<unsigned char> memory;
+    quv3_decoder* d = nullptr;
+    OwnedDecoder();
+    ~OwnedDecoder();
+    OwnedDecoder(const OwnedDecoder&) = delete;
+    OwnedDecoder& operator=(const OwnedDecoder&) = delete;
+};
 
 // Samples written by one Quv call into a sentinel-filled buffer (0 = not written).
 size_t WrittenSamples(const int16_t* buffer, size_t capacity);

@@ -7,9 +7,10 @@
 
 namespace quv3::test {
 
-std::unique_ptr<StageState> NewState(int id, int sampling_frequency) {
+std::unique_ptr<StageState> NewState(int id, int sampling_frequency, int mpeg25) {
     auto s = std::make_unique<StageState>();
     s->header.ID = id;
+    s->header.mpeg25 = mpeg25;
     s->header.layer = 1;
     s->header.sampling_frequency = sampling_frequency;
     s->header.mode = 1;
@@ -17,10 +18,10 @@ std::unique_ptr<StageState> NewState(int id, int sampling_frequency) {
     return s;
 }
 
-std::unique_ptr<LocalDecoder> OpenLocal(const std::string& path) {
+std::unique_ptr<LocalDecoder> OpenLocal(const std::string& path, const OpenRules& rules) {
     auto s = std::make_unique<LocalDecoder>();
     ClearDecoderMemories(s->d);
-    s->open_result = OpenStream(s->in, path.c_str(), s->description);
+    s->open_result = AttachFile(s->in.source, path.c_str(), false) != 0 ? -5 : OpenStream(s->in, rules, s->description);
     return s;
 }
 

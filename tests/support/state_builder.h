@@ -19,14 +19,15 @@ struct StageState : FrameDecoder {
     const Kernels* kernels = &KernelsAt(0);
 };
 
-std::unique_ptr<StageState> NewState(int id = 1, int sampling_frequency = 0);
+std::unique_ptr<StageState> NewState(int id = 1, int sampling_frequency = 0, int mpeg25 = 0);
 
 // The widest level's vector shapes in portable vector code (wide_kernels.cpp),
 // for checking them on processors that do not run that level.
 extern const Kernels kWideKernels;
 
 // A stream and a frame decoder of the test's own, opened on a file: the road
-// the exports take, without the process's instance.
+// the exports take (or, with other rules, the re-entrant API's), without the
+// process's instance.
 struct LocalDecoder {
     Stream in;
     FrameDecoder d{};
@@ -37,7 +38,7 @@ struct LocalDecoder {
     // Decodes the pending frame and reads the next header: 0, or -4 at the end.
     int32_t Next(int16_t* pcm);
 };
-std::unique_ptr<LocalDecoder> OpenLocal(const std::string& path);
+std::unique_ptr<LocalDecoder> OpenLocal(const std::string& path, const OpenRules& rules = OpenRules{});
 
 // Puts the bits into the reservoir at ring index 0 and reads from there.
 void LoadMainData(MainDataBuffer& m, const BitWriter& bits);

@@ -13,6 +13,7 @@ namespace quv3::test {
 
 Bytes HeaderBytes(const HeaderSpec& h, int sync12) {
     BitWriter w;
+    if (sync12 < 0) sync12 = h.mpeg25 ? 0xFFE : 0xFFF;
     w.Put(static_cast<uint32_t>(sync12), 12);
     w.Put(h.id, 1);
     w.Put(h.layer, 2);
@@ -30,7 +31,7 @@ Bytes HeaderBytes(const HeaderSpec& h, int sync12) {
 }
 
 int FrameLength(const HeaderSpec& h) {
-    const int rate = kSamplingRateTable[h.id * 3 + h.sampling_frequency];
+    const int rate = kSamplingRateTable[h.mpeg25 ? 6 + h.sampling_frequency : h.id * 3 + h.sampling_frequency];
     const int kbps = kBitrateTable[h.id][3 - h.layer][h.bitrate_index];
     return kbps * (h.id ? 144000 : 72000) / rate + h.padding_bit;
 }

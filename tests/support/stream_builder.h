@@ -12,7 +12,8 @@ namespace quv3::test {
 using Bytes = std::vector<uint8_t>;
 
 struct HeaderSpec {
-    int id = 1;  // 1 MPEG-1, 0 LSF
+    int id = 1;  // 1 MPEG-1, 0 LSF (and MPEG 2.5)
+    int mpeg25 = 0;  // 1: the 12th sync bit 0 (with id 0, an MPEG 2.5 header)
     int layer = 1;  // 1 = Layer III
     int protection_bit = 1;  // 1 = no CRC
     int bitrate_index = 9;
@@ -26,7 +27,8 @@ struct HeaderSpec {
     int emphasis = 0;
 };
 
-Bytes HeaderBytes(const HeaderSpec& h, int sync12 = 0xFFF);
+// sync12 -1: 0xFFE for an MPEG 2.5 header, 0xFFF otherwise.
+Bytes HeaderBytes(const HeaderSpec& h, int sync12 = -1);
 int FrameLength(const HeaderSpec& h);  // including padding
 
 // Side information in bitstream terms; packed to 9, 17 or 32 bytes.

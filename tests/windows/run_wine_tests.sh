@@ -52,7 +52,16 @@ wine wineboot -i >/dev/null 2>&1 || true
 
 echo "== quv3.dll under Wine against the Linux build"
 for f in "$fixtures"/*.mp3; do
-  "$quvdec" -q --raw "$f" -o "$tmp/linux.pcm"
+  if ! "$quvdec" -q --raw "$f" -o "$tmp/linux.pcm" 2>"$tmp/refused.txt"; then
+    # The exports refuse MPEG 2.5 streams (only the re-entrant API decodes them):
+    # the DLL must refuse them too.
+    grep -q '(-2)$' "$tmp/refused.txt" || fail "quvdec on $(basename "$f"): $(cat "$tmp/refused.txt")"
+    if (cd "$win64" && timeout 120 wine quv3_host.exe "Z:${f//\//\\}" "Z:${tmp//\//\\}\\windows.pcm" >/dev/null); then
+      fail "host decoded $(basename "$f"), which the exports refuse"
+    fi
+    echo "$(basename "$f"): refused by both (MPEG 2.5)"
+    continue
+  fi
   (cd "$win64" && timeout 120 wine quv3_host.exe "Z:${f//\//\\}" "Z:${tmp//\//\\}\\windows.pcm" >/dev/null) ||
     fail "host on $(basename "$f")"
   cmp -s "$tmp/linux.pcm" "$tmp/windows.pcm" || fail "$(basename "$f") differs from the Linux build"
