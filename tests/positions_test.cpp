@@ -27,7 +27,7 @@ struct Gapless {
     int64_t samples;
 };
 constexpr Gapless kGapless[] = {
-    {"gapless44_cbr.mp3", 123457}, {"gapless44_vbr.mp3", 123457},  {"gapless44_ffmpeg.mp3", 123457},
+    {"gapless44_cbr.mp3", 123457}, {"gapless44_vbr.mp3", 123457},   {"gapless44_ffmpeg.mp3", 123457},
     {"gapless32_mono.mp3", 54321}, {"gapless32_ffmpeg.mp3", 54321}, {"gapless22_vbr.mp3", 54321},
 };
 

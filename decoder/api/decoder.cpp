@@ -1,10 +1,10 @@
 // What the re-entrant API and the exports share: a decoder's making ready,
 // opening, frame loop and moves.
+#include "decoder/api/decoder.h"
+
 #include <atomic>
 #include <cstring>
 #include <new>
-
-#include "decoder/api/decoder.h"
 
 namespace quv3 {
 namespace {
@@ -93,7 +93,8 @@ void FollowAudioFrames(Stream& in) {
     uint8_t b[4];
     FrameHeader second{};
     if (length > 0 && SeekInputTo(in, in.data_start + length) == 0 && ReadInput(in, b, 4) == 4 &&
-        ParseFrameHeader(b, second) == 0 && second.ID == in.header.ID && second.layer == in.header.layer &&
+        ParseFrameHeader(b, second, in.rules.mpeg25) == 0 && second.ID == in.header.ID &&
+        second.mpeg25 == in.header.mpeg25 && second.layer == in.header.layer &&
         second.sampling_frequency == in.header.sampling_frequency)
         SetSyncPattern(in, b);
     SeekInputTo(in, back);
@@ -121,10 +122,11 @@ void DescribePositions(quv3_decoder& d, bool gapless) {
     // bitrate, "Info" for constant.
     s.vbr = e.vbr ? 1 : 0;
     s.bitrate = HeaderBitrate(in.header);
-    if (in.free_format_bytes > 0) s.bitrate = in.free_format_bytes * s.sample_rate / (in.header.ID == 1 ? 144000 : 72000);
+    if (in.free_format_bytes > 0)
+        s.bitrate = in.free_format_bytes * s.sample_rate / (in.header.ID == 1 ? 144000 : 72000);
     if (e.vbr && e.frames > 0 && e.bytes > 0 && s.sample_rate > 0) {
-        s.bitrate = static_cast<int32_t>(static_cast<double>(e.bytes) * s.sample_rate * 0.008 /
-                                             (static_cast<double>(e.frames) * spf) + 0.5);
+        s.bitrate = static_cast<int32_t>(
+            static_cast<double>(e.bytes) * s.sample_rate * 0.008 / (static_cast<double>(e.frames) * spf) + 0.5);
     }
     // Gapless output: the tag frame is no audio, the encoder's delay and the
     // decoder's go at the start, its padding at the end. An extension whose
@@ -232,4 +234,3 @@ int32_t SeekToSample(quv3_decoder& d, int64_t n) {
 }
 
 }  // namespace quv3
-

@@ -14,7 +14,7 @@
 // quv3 drive one of these in static storage.
 struct quv3_decoder {
     uint32_t ready;  // kDecoderReady once quv3_decoder_init has run
-    int32_t open;  // a stream is open
+    int32_t open;    // a stream is open
     int32_t format;  // QUV3_S16 or QUV3_F32, as opened
     const quv3::Kernels* kernels;
     quv3::Stream stream;
@@ -29,8 +29,8 @@ struct quv3_decoder {
     int32_t trimmed;
     int64_t trim_first, trim_end;
     int64_t frame_number;  // of the pending frame
-    int64_t skip;  // samples of the next frame that writes to leave out: a seek landed inside it
-    int64_t next_sample;  // the number of the next sample delivered
+    int64_t skip;          // samples of the next frame that writes to leave out: a seek landed inside it
+    int64_t next_sample;   // the number of the next sample delivered
     int64_t total_samples;
     int32_t total_kind;
 };

@@ -1,9 +1,10 @@
 // The re-entrant API: every call works on the caller's decoder alone.
+#include "decoder/api/quv3_decoder.h"
+
 #include <cmath>
 #include <cstdint>
 
 #include "decoder/api/decoder.h"
-#include "decoder/api/quv3_decoder.h"
 
 namespace quv3 {
 namespace {
@@ -70,7 +71,8 @@ int32_t quv3_open_file(quv3_decoder* d, const char* path, uint32_t flags) {
 int32_t quv3_open_memory(quv3_decoder* d, const void* data, size_t bytes, uint32_t flags) {
     if (!Ready(d)) return QUV3_BAD_CALL;
     if (d->open) quv3_close(d);
-    if (bytes > static_cast<uint64_t>(INT64_MAX) || AttachMemory(d->stream.source, data, static_cast<int64_t>(bytes)) != 0)
+    if (bytes > static_cast<uint64_t>(INT64_MAX) ||
+        AttachMemory(d->stream.source, data, static_cast<int64_t>(bytes)) != 0)
         return QUV3_CANNOT_OPEN;
     return OpenOn(d, flags);
 }
@@ -102,7 +104,8 @@ int32_t quv3_seek_fraction(quv3_decoder* d, double fraction) {
     if (!SourceCanSeek(s.source) || s.stream_length < 0) return QUV3_CANNOT_SEEK;
     // A NaN or negative fraction means the first frame.
     const double f = fraction > 0.0 ? (fraction < 1.0 ? fraction : 1.0) : 0.0;
-    if (SeekToFrameAt(s, static_cast<double>(s.data_start) + std::trunc(static_cast<double>(s.stream_length) * f)) != 0) {
+    if (SeekToFrameAt(s, static_cast<double>(s.data_start) + std::trunc(static_cast<double>(s.stream_length) * f)) !=
+        0) {
         d->frame.status = QUV3_END;
         return QUV3_END;
     }

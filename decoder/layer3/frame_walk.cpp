@@ -61,7 +61,8 @@ bool Step(Stream& in, FrameIndex& index, Walk& w) {
     if (w.k >= index.frames_seen) index.frames_seen = w.k + 1;
     // Past the frame's bytes; a header without a length is left right behind
     // it (and its CRC word), where the frame loop resynchronises.
-    SeekInputTo(in, decodable ? w.position + frame_bytes + h.padding_bit : w.position + 4 + (h.protection_bit == 0 ? 2 : 0));
+    SeekInputTo(
+        in, decodable ? w.position + frame_bytes + h.padding_bit : w.position + 4 + (h.protection_bit == 0 ? 2 : 0));
     if (ReadNextHeader(in) != 0) return false;
     w.k += 1;
     w.position = PendingFramePosition(in);

@@ -12,10 +12,10 @@
 namespace quv3 {
 
 struct EncoderInfo {
-    bool tag;  // the first frame is a Xing or Info frame
-    bool vbr;  // "Xing"
+    bool tag;        // the first frame is a Xing or Info frame
+    bool vbr;        // "Xing"
     int64_t frames;  // audio frames after the tag frame; -1 when not given
-    int64_t bytes;  // -1 when not given
+    int64_t bytes;   // -1 when not given
     bool has_toc;
     uint8_t toc[100];  // byte position (1/256 of the file) of each percent of the duration
     // From the LAME extension, when there is one (its encoder name in

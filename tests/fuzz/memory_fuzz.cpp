@@ -57,11 +57,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t i = 0; i < ops; ++i) {
             const uint8_t op = control[i];
             switch (op & 7) {
-                case 4: quv3_seek_fraction(d, static_cast<double>(op >> 3) / 25.0 - 0.1); break;
-                case 5: quv3_step_back(d); break;
-                case 6: quv3_rewind(d); break;
-                case 7: quv3_seek_fraction(d, op & 8 ? -INFINITY : NAN); break;
-                default: quv3_decode_frame(d, pcm, format, &n);
+                case 4:
+                    quv3_seek_fraction(d, static_cast<double>(op >> 3) / 25.0 - 0.1);
+                    break;
+                case 5:
+                    quv3_step_back(d);
+                    break;
+                case 6:
+                    quv3_rewind(d);
+                    break;
+                case 7:
+                    quv3_seek_fraction(d, op & 8 ? -INFINITY : NAN);
+                    break;
+                default:
+                    quv3_decode_frame(d, pcm, format, &n);
             }
         }
         for (int calls = 0; calls < 20000 && quv3_decode_frame(d, pcm, format, &n) == 0; ++calls) {
