@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# quvdec as users run it: pipes, tagged files, several inputs, interrupts.
+# quvdec as users run it: pipes, tagged files, several inputs, interrupts,
+# formats, positions, parallel decoding.
 # Usage: quvdec_test.sh QUVDEC FIXTURES MANPAGE VERSION
 set -euo pipefail
 quvdec=$1 fixtures=$2 manpage=$3 version=$4
 run=${QUV3_EMULATOR:-}  # what runs the program in a cross build
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export TMPDIR="$work/tmp"  # where quvdec's temporary copies go: must end empty
+export TMPDIR="$work/tmp"  # quvdec makes no temporary file there: must end empty
 mkdir -p "$TMPDIR"
 fail() { echo "FAIL: $*"; exit 1; }
 q() { $run "$quvdec" "$@"; }
@@ -52,6 +53,12 @@ for f in id3v2 id3v1 ape all; do
   q -q --raw -o "$work/$f.pcm" "$work/$f.mp3"
   cmp -s "$work/$f.pcm" "$work/untagged.pcm" || fail "$f: samples differ from the untagged stream's"
 done
+# Standard input, tagged or not, gives the file's samples.
+for f in id3v2 id3v1; do
+  cat "$work/$f.mp3" | q -q --raw - > "$work/$f.stdin.pcm"
+  cmp -s "$work/$f.stdin.pcm" "$work/untagged.pcm" || fail "$f from a pipe"
+done
+cat "$plain" | q --info - | grep -q "read from a stream" || fail "--info from a pipe says what it cannot know"
 no_temporaries "after decoding"
 q --info "$work/all.mp3" > "$work/info"
 grep -q "ID3v2, 55 bytes at the start" "$work/info" || fail "ID3v2 size: $(cat "$work/info")"
@@ -145,10 +152,106 @@ cp "$plain" "$work/-x.mp3"; (cd "$work" && q -q -- -x.mp3) && [ -f "$work/-x.wav
 status=0; q --foo "$plain" 2> "$work/err" || status=$?
 [ $status -eq 2 ] && [ "$(cat "$work/err")" = "quvdec: unknown option --foo (see quvdec --help)" ] || fail "--foo"
 
-# A stream longer than total_samples can count: the duration from size and bitrate.
+# A stream of more than an hour: the duration estimated from size and bitrate, and said to be.
 python3 -c "
 f = open('$work/huge.mp3', 'wb'); f.write(open('$plain', 'rb').read()[:4180]); f.truncate(2300000000)"
-q --info "$work/huge.mp3" | grep -q "duration: *143750\.000 s" || fail "capped duration: $(q --info "$work/huge.mp3")"
+q --info "$work/huge.mp3" | grep -q "duration: *about 143750\.000 s" || fail "estimated duration: $(q --info "$work/huge.mp3")"
+
+# Positions: --start lands on the sample (0.5 s at 44.1 kHz: 22050 of 2 bytes
+# x 2 channels in), in a file and in a pipe (decoded on), --length cuts exactly.
+cmp -s "$work/half.pcm" <(tail -c +$((22050 * 4 + 1)) "$work/untagged.pcm") || fail "--start 0.5 is not sample 22050"
+cat "$plain" | q -q --raw --start 0:00.5 - | cmp -s - "$work/half.pcm" || fail "--start on a pipe"
+q -q --raw --start 0.25 --length 0.5 -o "$work/part.pcm" "$plain"
+cmp -s "$work/part.pcm" <(tail -c +$((11025 * 4 + 1)) "$work/untagged.pcm" | head -c $((22050 * 4))) || fail "--length"
+if q -q --start 10 -o "$work/late.wav" "$plain" 2> "$work/err"; then fail "a start after the end"; fi
+grep -q "the stream ends before" "$work/err" || fail "start after the end: $(cat "$work/err")"
+if cat "$plain" | q -q --start-fraction 0.5 - > /dev/null 2> "$work/err"; then fail "--start-fraction on a pipe"; fi
+grep -q "needs an input that can seek" "$work/err" || fail "--start-fraction on a pipe: $(cat "$work/err")"
+
+# The duration --info gives is what the decode writes; without gapless the
+# output is the library's six exports' frame for frame (the golden record).
+python3 - "$fixtures" "$work" "$quvdec" "$run" <<'PY' || fail "durations or the exports' samples"
+import os, re, subprocess, sys
+fixtures, work, quvdec, run = sys.argv[1:5]
+golden = dict(l.split() for l in open(os.path.join(fixtures, '..', 'golden_hashes.txt')))
+def fnv(b):
+    h = 1469598103934665603
+    for x in b:
+        h = ((h ^ x) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    return '%016x' % h
+bad = 0
+for name in sorted(os.listdir(fixtures)):
+    path = os.path.join(fixtures, name)
+    for flags in ([], ['--no-gapless']):
+        info = subprocess.run(run.split() + [quvdec] + flags + ['--info', path], capture_output=True, text=True).stdout
+        m = re.search(r'total samples: +(\d+)', info)
+        ch = int(re.search(r'channels: +(\d+)', info).group(1))
+        pcm = subprocess.run(run.split() + [quvdec, '-q', '--raw', '-o', '-'] + flags + [path], capture_output=True).stdout
+        if not m or int(m.group(1)) * ch * 2 != len(pcm):
+            print('duration', name, flags, m and m.group(1), len(pcm)); bad += 1
+        want = golden.get('fixture/' + name)
+        if flags and want and want != fnv(b'') and fnv(pcm) != want:
+            print('not the exports\' samples:', name); bad += 1
+sys.exit(bad)
+PY
+
+# Formats: f32 is the library's float, s16 its rounding (x 32767, to even), s24
+# within one 16-bit step; the headers as soxi reads them.
+q -q -f f32 -o "$work/f32.wav" "$plain"; q -q -f s24 -o "$work/s24.wav" "$plain"
+soxi "$work/f32.wav" | grep -q "32-bit Floating Point PCM" && soxi "$work/s24.wav" | grep -q "24-bit Signed Integer PCM" &&
+  [ "$(soxi -s "$work/f32.wav")" = 66150 ] && [ "$(soxi -s "$work/s24.wav")" = 66150 ] || fail "format headers"
+python3 - "$work" <<'PY' || fail "formats disagree"
+import struct, sys
+w = sys.argv[1]
+s16 = struct.unpack('<%dh' % (len(open(w + '/untagged.pcm', 'rb').read()) // 2), open(w + '/untagged.pcm', 'rb').read())
+f = open(w + '/f32.wav', 'rb').read(); f = struct.unpack('<%df' % (len(f[58:]) // 4), f[58:])
+s = open(w + '/s24.wav', 'rb').read()[44:]
+s24 = [int.from_bytes(s[i:i + 3], 'little', signed=True) for i in range(0, len(s), 3)]
+assert len(f) == len(s16) == len(s24)
+r = [max(-32767, min(32767, round(x * 32767.0))) for x in f]
+assert r == list(s16), 'f32 rounded is not s16'
+assert max(abs(a / 256.0 - b) for a, b in zip(s24, s16)) <= 1.0, 's24 against s16'
+PY
+
+# --mono and --rate against sox's own downmix and rate -v of the same floats.
+if q -q --rate 16000 -o "$work/r16.wav" "$plain" 2> "$work/err"; then
+  q -q --mono --rate 16000 -f f32 -o "$work/m16.wav" "$plain"
+  sox "$work/f32.wav" -c 1 "$work/sox16.wav" rate -v 16000
+  python3 - "$work/m16.wav" "$work/sox16.wav" <<'PY' || fail "--mono --rate 16000 against sox"
+import math, struct, sys
+def floats(p):
+    d = open(p, 'rb').read(); i = d.find(b'data') + 8
+    return struct.unpack('<%df' % ((len(d) - i) // 4), d[i:i + (len(d) - i) // 4 * 4])
+a, b = floats(sys.argv[1]), floats(sys.argv[2])
+n = min(len(a), len(b)); assert abs(len(a) - len(b)) <= 2, (len(a), len(b))
+e = sum((x - y) ** 2 for x, y in zip(a[:n], b[:n])) / n
+psnr = 10 * math.log10(1.0 / e) if e else 999
+print('mono 16 kHz against sox: %.1f dB' % psnr); assert psnr >= 60
+PY
+else
+  grep -q "not available in this build" "$work/err" || fail "--rate: $(cat "$work/err")"
+fi
+
+# Several cores: a batch with -j 2 equals -j 1 file for file, and one long file
+# decoded in two parts equals its serial decode bit for bit, gapless included.
+mkdir -p "$work/j1" "$work/j2"
+q -q -j 1 -d "$work/j1" "$fixtures"/*.mp3 2>/dev/null || true
+q -q -j 2 -d "$work/j2" "$fixtures"/*.mp3 2>/dev/null || true
+diff -r "$work/j1" "$work/j2" > /dev/null && [ "$(ls "$work/j2" | wc -l)" -ge 20 ] || fail "-j 2 batch"
+python3 -c "
+d = open('$fixtures/m44_320_notag.mp3', 'rb').read(); open('$work/longer.mp3', 'wb').write(d * 20)"
+q -q -j 1 -o "$work/serial.wav" "$work/longer.mp3"; q -q -j 2 -o "$work/parts.wav" "$work/longer.mp3"
+cmp -s "$work/serial.wav" "$work/parts.wav" || fail "one long file in two parts"
+q -q -j 1 -o "$work/serial.wav" "$fixtures/gapless44_vbr.mp3"
+q -q -j 2 --length 2.0 -o "$work/parts.wav" "$fixtures/gapless44_vbr.mp3"
+cmp -s "$work/parts.wav" "$work/serial.wav" -n 44 && [ "$(soxi -s "$work/parts.wav")" = 88200 ] || fail "parts with --length"
+
+# A damaged stream: the summary says what was skipped; the exit status stays 0.
+python3 -c "
+d = bytearray(open('$plain', 'rb').read()); d[9000:9400] = b'\x55' * 400; open('$work/damaged.mp3', 'wb').write(d)"
+q -o "$work/damaged.wav" "$work/damaged.mp3" > "$work/summary" || fail "a damaged stream failed"
+grep -qE "damaged: +[0-9]+ bytes skipped, [1-9][0-9]* frames lost" "$work/summary" || fail "damage: $(cat "$work/summary")"
+! q -o "$work/clean.wav" "$plain" | grep -q damaged || fail "damage reported on a clean stream"
 
 # The options, the man page and the version.
 help=$(q --help | grep -oE '^  (-[a-z]|--[a-z]*)' | tr -d ' ' | sort -u)

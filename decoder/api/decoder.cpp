@@ -9,6 +9,10 @@
 namespace quv3 {
 namespace {
 
+// Longer than any frame (free format included), for what the end of a
+// stream may hold beyond its last frame.
+constexpr int64_t kLongestFrame = 2881;
+
 // The synthesis filter's delay: a decoder's output lags the encoder's input
 // by this many samples, on top of the delay the encoder reports.
 constexpr int64_t kDecoderDelay = 529;
@@ -134,6 +138,9 @@ void DescribePositions(quv3_decoder& d, bool gapless) {
     // streams) is believed only where the stream has the frames it counts.
     const int64_t tag_frames = e.tag ? 1 : 0;
     d.trimmed = 0;
+    // The counts describe the stream unless it holds more than their byte
+    // count (files joined one after another, each with its own tag frame).
+    if (e.frames > 0 && e.bytes > 0 && in.stream_length > e.bytes + kLongestFrame) d.encoder.frames = -1;
     bool numbers = e.frames > 0 && e.delay >= 0 && e.padding >= 0 && e.frames * spf > e.delay + e.padding;
     if (numbers && !e.crc_ok) {
         numbers = SourceCanSeek(in.source) && in.stream_length >= 0 &&
@@ -145,6 +152,7 @@ void DescribePositions(quv3_decoder& d, bool gapless) {
         d.trimmed = 1;
         d.trim_first = tag_frames * spf + e.delay + kDecoderDelay;
         d.trim_end = d.trim_first + e.frames * spf - e.delay - e.padding;
+        d.trim_last_frame = tag_frames + e.frames - 1;
         SetTotal(d, d.trim_end - d.trim_first, QUV3_TOTAL_EXACT);
         return;
     }
@@ -177,8 +185,15 @@ int32_t DecodeOutput(quv3_decoder& d, PcmOut out, int32_t value_bytes) {
         const int64_t first = k * spf;
         begin = d.trim_first > first ? d.trim_first - first : 0;
         end = d.trim_end - first < end ? d.trim_end - first : end;
-        // The frame that holds the last sample ends the output.
-        if (d.trim_end <= first + spf) d.frame.status = -4;
+        // The encoder's last counted frame ends the output, unless frames
+        // follow it: then its counts do not describe the stream (files
+        // joined one after another, read as they come, so that their size
+        // could not tell), and the rest is delivered as it is. Frames after
+        // the last sample and before that frame write nothing.
+        if (k >= d.trim_last_frame && d.frame.status == 0) {
+            d.trim_end = INT64_MAX;
+            end = decoded;
+        }
     }
     if (decoded > 0 && d.skip > 0) {
         if (d.skip > begin) begin = d.skip;

@@ -28,6 +28,7 @@ struct quv3_decoder {
     quv3::FrameIndex index;
     int32_t trimmed;
     int64_t trim_first, trim_end;
+    int64_t trim_last_frame;  // the last frame the encoder counted
     int64_t frame_number;  // of the pending frame
     int64_t skip;          // samples of the next frame that writes to leave out: a seek landed inside it
     int64_t next_sample;   // the number of the next sample delivered

@@ -185,6 +185,12 @@ int32_t quv3_get_damage(const quv3_decoder* d, quv3_damage* damage) {
     return 0;
 }
 
+int32_t quv3_get_tags(const quv3_decoder* d, quv3_tags* tags) {
+    if (!Open(d) || tags == nullptr) return QUV3_BAD_CALL;
+    *tags = quv3_tags{};
+    return 0;
+}
+
 int16_t quv3_f32_to_s16(float value) {
     double x = static_cast<double>(value) * 32767.0;
     x = x > -32767.0 ? x : -32767.0;  // a NaN gives -32767, as in the synthesis

@@ -195,6 +195,19 @@ typedef struct quv3_damage {
 
 QUV3_DECODER_API int32_t quv3_get_damage(const quv3_decoder* d, quv3_damage* damage);
 
+/* The text of the stream's tags as UTF-8, empty where no tag gives it. */
+typedef struct quv3_tags {
+    char title[256];
+    char artist[256];
+    char album[256];
+    char year[256];
+    char track[256];
+    char genre[256];
+    char comment[256];
+} quv3_tags;
+
+QUV3_DECODER_API int32_t quv3_get_tags(const quv3_decoder* d, quv3_tags* tags);
+
 /* The library's rule from float to 16-bit samples: value x 32767 in double
  * precision, rounded to the nearest integer (ties to even) and clipped to
  * -32767..32767. Applied to QUV3_F32 output it gives the QUV3_S16 output. */
