@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include "decoder/api/quv3_decoder.h"
 #include "decoder/layer3/simd_plain.h"
 #include "decoder/layer3/synthesis.h"
 #include "decoder/tables/synthesis_window_table.h"
@@ -54,10 +56,11 @@ struct ReferenceSynthesis {
 
 // A granule of channel ch from x[slot][subband]; with fewer rows, the rows
 // above hold NaNs, which must not be read.
-void Synthesize(StageState& s, const float (*x)[32], int ch, int channels, int rows = 32) {
+void Synthesize(StageState& s, const float (*x)[32], int ch, int channels, int rows = 32,
+                PcmFormat format = PcmFormat::kS16) {
     for (int sb = 0; sb < 32; ++sb)
         for (int t = 0; t < 18; ++t) s.transform.SubbandSamples[sb][t] = sb < rows ? x[t][sb] : std::nanf("");
-    SynthesizeGranule(*s.kernels, s.transform.SubbandSamples, rows, s.synthesis, ch, channels);
+    SynthesizeGranule(*s.kernels, s.transform.SubbandSamples, rows, s.synthesis, ch, channels, format);
 }
 
 TEST(SynthesizeGranule, EqualsTheIsoFilterTimes32767) {
@@ -150,6 +153,63 @@ TEST(SynthesizeGranule, FewerRowsGiveTheSamplesOfAll) {
             for (int i = 0; i < 576; ++i)
                 ASSERT_EQ(fewer->synthesis.MonoPcmBuffer[i], all->synthesis.MonoPcmBuffer[i])
                     << level->name << " granule " << granule << " index " << i;
+        }
+    }
+}
+
+uint32_t BitsOf(float f) {
+    uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+// The float granules of every level, for loud, overloaded and quiet input:
+// the plain level's floats bit for bit, and each, rounded and clipped by the
+// library's rule, the 16-bit sample the same history gives.
+TEST(SynthesizeGranule, FloatsAreThePlainLevelsAndRoundToTheSixteenBitSamples) {
+    std::mt19937 rng(47);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (const Kernels* level : LevelsFrom(0)) {
+        for (int channels : {1, 2}) {
+            auto s16 = NewState(), f32 = NewState(), plain = NewState();
+            s16->kernels = f32->kernels = level;
+            for (int granule = 0; granule < 6; ++granule) {
+                const float scale = granule < 2 ? 0.6f : granule < 4 ? 4.0f : 1e-4f;
+                for (int ch = 0; ch < channels; ++ch) {
+                    float x[18][32];
+                    for (auto& slot : x)
+                        for (float& v : slot) v = scale * u(rng);
+                    Synthesize(*s16, x, ch, channels);
+                    Synthesize(*f32, x, ch, channels, 32, PcmFormat::kF32);
+                    Synthesize(*plain, x, ch, channels, 32, PcmFormat::kF32);
+                }
+                const SynthesisMemory& a = s16->synthesis;
+                const SynthesisMemory& b = f32->synthesis;
+                const SynthesisMemory& p = plain->synthesis;
+                for (int i = 0; i < 576 * channels; ++i) {
+                    const int16_t want = channels == 2 ? a.StereoPcmBuffer[i] : a.MonoPcmBuffer[i];
+                    const float got = channels == 2 ? b.StereoFloatBuffer[i] : b.MonoFloatBuffer[i];
+                    const float ref = channels == 2 ? p.StereoFloatBuffer[i] : p.MonoFloatBuffer[i];
+                    ASSERT_EQ(quv3_f32_to_s16(got), want) << level->name << " granule " << granule << " index " << i;
+                    ASSERT_EQ(BitsOf(got), BitsOf(ref)) << level->name << " granule " << granule << " index " << i;
+                }
+            }
+        }
+    }
+}
+
+// Silence, in zeros of either sign, gives +0.0 floats at every level: the
+// kernels do not keep the sign of a zero, so no float shows one.
+TEST(SynthesizeGranule, SilenceGivesPositiveZeroFloats) {
+    for (const Kernels* level : LevelsFrom(0)) {
+        for (float zero : {0.0f, -0.0f}) {
+            auto s = NewState();
+            s->kernels = level;
+            float x[18][32];
+            for (auto& slot : x)
+                for (float& v : slot) v = zero;
+            for (int ch = 0; ch < 2; ++ch) Synthesize(*s, x, ch, 2, 32, PcmFormat::kF32);
+            for (int i = 0; i < 1152; ++i) ASSERT_EQ(BitsOf(s->synthesis.StereoFloatBuffer[i]), 0u) << level->name << i;
         }
     }
 }

@@ -28,15 +28,28 @@ int32_t OpenOn(quv3_decoder* d, uint32_t flags) {
     return r;
 }
 
+// The mean of a left and a right sample: for 16-bit samples rounded toward
+// zero; for floats the exact mean (formed in double) rounded to float.
+int16_t Mean(int16_t a, int16_t b) { return static_cast<int16_t>((a + b) / 2); }
+float Mean(float a, float b) { return static_cast<float>((static_cast<double>(a) + b) * 0.5); }
+
 // A frame in another channel count than the stream's first is delivered in
 // the first one's: one channel twice, or the mean of two.
-void MatchChannels(int16_t* pcm, int32_t samples, int32_t from, int32_t to) {
+template <class T>
+void MatchChannels(T* pcm, int32_t samples, int32_t from, int32_t to) {
     if (from == to) return;
     if (to == 2) {
         for (int32_t k = samples; k-- > 0;) pcm[2 * k] = pcm[2 * k + 1] = pcm[k];
     } else {
-        for (int32_t k = 0; k < samples; ++k) pcm[k] = static_cast<int16_t>((pcm[2 * k] + pcm[2 * k + 1]) / 2);
+        for (int32_t k = 0; k < samples; ++k) pcm[k] = Mean(pcm[2 * k], pcm[2 * k + 1]);
     }
+}
+
+template <class T>
+int32_t DecodeFrameAs(quv3_decoder& d, T* pcm, PcmFormat format) {
+    const int32_t n = DecodeOutput(d, PcmOut{pcm, format}, sizeof(T));
+    if (pcm != nullptr && n > 0) MatchChannels(pcm, n, d.frame.channel_count, d.description.channels);
+    return n;
 }
 
 quv3_range Range(int64_t offset, int64_t bytes) { return quv3_range{bytes != 0 ? offset : 0, bytes}; }
@@ -90,10 +103,14 @@ int32_t quv3_decode_frame(quv3_decoder* d, void* pcm, int32_t format, int32_t* s
     if (samples != nullptr) *samples = 0;
     if (!Open(d)) return QUV3_BAD_CALL;
     if (format == QUV3_FORMAT_AS_OPENED) format = d->format;
-    if (format != QUV3_S16) return QUV3_BAD_CALL;
-    auto* out = static_cast<int16_t*>(pcm);
-    const int32_t n = DecodeOutput(*d, PcmOut{out}, sizeof(int16_t));
-    if (out != nullptr && n > 0) MatchChannels(out, n, d->frame.channel_count, d->description.channels);
+    int32_t n;
+    if (format == QUV3_S16) {
+        n = DecodeFrameAs(*d, static_cast<int16_t*>(pcm), PcmFormat::kS16);
+    } else if (format == QUV3_F32) {
+        n = DecodeFrameAs(*d, static_cast<float*>(pcm), PcmFormat::kF32);
+    } else {
+        return QUV3_BAD_CALL;
+    }
     if (samples != nullptr) *samples = n;
     return d->frame.status;
 }

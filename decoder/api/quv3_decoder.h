@@ -60,8 +60,11 @@ extern "C" {
 
 /* Sample formats. QUV3_S16: signed 16-bit, the samples of the six exports.
  * QUV3_F32: the synthesis result before rounding, as a float on a scale where
- * 1.0 is full scale (32767), not clipped; rounded and clipped as
- * quv3_f32_to_s16 does, it gives the 16-bit sample bit for bit. */
+ * 1.0 is full scale (32767), not clipped, to within one float step (it is
+ * moved by one where the float next to it would round to the other integer).
+ * Rounded and clipped as quv3_f32_to_s16 does, it gives the 16-bit sample
+ * bit for bit. Both formats give the same values on every processor; a zero
+ * is +0.0. */
 #define QUV3_FORMAT_AS_OPENED 0
 #define QUV3_S16 1
 #define QUV3_F32 2
@@ -118,17 +121,22 @@ QUV3_DECODER_API int32_t quv3_open_memory(quv3_decoder* d, const void* data, siz
 QUV3_DECODER_API int32_t quv3_open_reader(quv3_decoder* d, const quv3_reader* reader, uint32_t flags);
 
 /* Decodes the pending frame into pcm and reads the next frame header, as
- * format (QUV3_S16, QUV3_F32, or QUV3_FORMAT_AS_OPENED). pcm holds at least
- * QUV3_MAX_FRAME_VALUES values of the format, or is NULL to skip the copy;
- * *samples (when samples is not NULL) gets the samples per channel written,
- * channels interleaved as quv3_info.channels gives them (a frame with another
- * channel count than the first is delivered in the first one's: one channel
- * twice, or the mean of two). A call may write nothing: the first frames of a
- * stream cut from a longer one only fill the bit reservoir.
+ * format (QUV3_S16, QUV3_F32, or QUV3_FORMAT_AS_OPENED: QUV3_F32 when the
+ * stream was opened with QUV3_OPEN_F32, else QUV3_S16); each call may ask for
+ * another format. pcm holds at least QUV3_MAX_FRAME_VALUES values of the
+ * format (int16_t or float), or is NULL to skip the copy; *samples (when
+ * samples is not NULL) gets the samples per channel written, channels
+ * interleaved as quv3_info.channels gives them (a frame with another channel
+ * count than the first is delivered in the first one's: one channel twice,
+ * or the mean of two: for QUV3_S16 the integer mean rounded toward zero, for
+ * QUV3_F32 the mean of the two floats rounded to float, which the rule of
+ * quv3_f32_to_s16 may take one step from the integer mean). A call may write
+ * nothing: the first frames of a stream cut from a longer one only fill the
+ * bit reservoir.
  * Returns 0, or QUV3_END when no further frame follows: that call's samples
  * are valid, and every later call writes nothing and returns QUV3_END until a
- * seek, a step back or a rewind moves the decoder. QUV3_BAD_CALL without an
- * open stream or with another format. */
+ * seek, a step back or a rewind moves the decoder. QUV3_BAD_CALL, with
+ * nothing decoded, without an open stream or with another format. */
 QUV3_DECODER_API int32_t quv3_decode_frame(quv3_decoder* d, void* pcm, int32_t format, int32_t* samples);
 
 /* Moves so that the next call delivers output sample n first (samples per

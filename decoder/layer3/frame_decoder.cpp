@@ -77,13 +77,17 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
         const int rows = SynthesisRows(active > overlap_subbands ? active : overlap_subbands);
         InverseTransformSubbands(k, lines, kOverlapOnly, transformed, rows, overlap, subbands);
         overlap_subbands = active;
-        SynthesizeGranule(k, subbands, rows, d.synthesis, ch, channels);
+        SynthesizeGranule(k, subbands, rows, d.synthesis, ch, channels, out.format);
     }
     if (out.samples == nullptr) return;
-    if (channels == 2) {
-        std::memcpy(out.samples + gr * 1152, d.synthesis.StereoPcmBuffer, sizeof d.synthesis.StereoPcmBuffer);
+    const SynthesisMemory& m = d.synthesis;
+    const int32_t values = 576 * channels;
+    if (out.format == PcmFormat::kF32) {
+        std::memcpy(static_cast<float*>(out.samples) + gr * values,
+                    channels == 2 ? m.StereoFloatBuffer : m.MonoFloatBuffer, sizeof(float) * values);
     } else {
-        std::memcpy(out.samples + gr * 576, d.synthesis.MonoPcmBuffer, sizeof d.synthesis.MonoPcmBuffer);
+        std::memcpy(static_cast<int16_t*>(out.samples) + gr * values,
+                    channels == 2 ? m.StereoPcmBuffer : m.MonoPcmBuffer, sizeof(int16_t) * values);
     }
 }
 

@@ -39,10 +39,13 @@ struct FrameDecoder {
 // reservoir and the call count. Nothing else is reset between streams.
 void ClearDecoderMemories(FrameDecoder& d);
 
-// Where a frame's samples go: two channels interleaved, or one. With no
-// samples the frame is decoded all the same, for the memories it leaves.
+// Where a frame's samples go, in which format: two channels interleaved, or
+// one; int16_t values for PcmFormat::kS16, float values for kF32. With no
+// samples the frame is decoded all the same, for the memories it leaves,
+// which do not depend on the format.
 struct PcmOut {
-    int16_t* samples;
+    void* samples;
+    PcmFormat format = PcmFormat::kS16;
 };
 
 // Decodes the frame whose header the stream read last into out (at most 1152

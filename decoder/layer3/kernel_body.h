@@ -5,6 +5,7 @@
 // first. A vector of V holds the same computation for several subbands, slots
 // or lines, one per lane, through exactly the scalar sequence of operations:
 // every level gives the plain level's samples bit for bit.
+#include <type_traits>
 #include <utility>
 
 #include "decoder/layer3/kernels.h"
@@ -403,6 +404,80 @@ QUV3_INLINE void WriteRingColumns(const float* y, SynthesisRing& ring, int col) 
     if (mirrored) ring.middle[col + 32] = mid;
 }
 
+// The window's values are floats, so that its products with the history are
+// exact in double (WindowSlots).
+constexpr bool WindowIsFloatValued() {
+    auto is_float = [](double w) { return static_cast<double>(static_cast<float>(w)) == w; };
+    for (const auto& tap : kSynthesisWindowFolded)
+        for (const auto& kind : tap)
+            for (double w : kind)
+                if (!is_float(w)) return false;
+    for (double w : kSynthesisWindowMiddle)
+        if (!is_float(w)) return false;
+    return true;
+}
+static_assert(WindowIsFloatValued(), "the window's products with the float history must be exact in double");
+
+// The windowing's samples of PCM type T, before they are stored: 16-bit
+// samples as 32-bit integers, floats as floats.
+template <class T>
+using WindowOut = std::conditional_t<std::is_same_v<T, float>, float, int32_t>;
+
+// Float samples from windowing sums v, which are 32767 times the filter's
+// output: f = v / 32767, rounded to double and then to float, then moved one
+// float step toward v / 32767 where the library's rule from float to 16 bits
+// takes f to another integer than the 16-bit sample. The rule R(x): x in
+// double, clipped to -32767..32767 (a NaN to -32767), rounded to nearest,
+// ties to even, applied to 32767 f, which is exact in double (24 by 15 bits
+// fit in 53); R(v) is ClipAndRound(v), the 16-bit sample.
+//
+// Why f can be wrong: 32767 f lies up to 32767 half float steps from v (v /
+// 32767 is rounded once to double and once to float), so where a rounding
+// boundary k + 1/2 lies between them, or v lies exactly on one (a tie, which
+// goes to the even integer), the rule rounds f to the other neighbour of v.
+//
+// Why one step always suffices: let a <= v / 32767 <= a' be the floats next
+// to v / 32767 (a = a' when it is a float, and then 32767 f = v). Rounding is
+// monotonic and leaves a and a' in place, so f is a or a'. R is monotonic and
+// steps only at the boundaries -32766.5 .. 32766.5, where |v / 32767| < 1 and
+// a float step is at most 2^-24: an interval [32767 a, 32767 a'] that holds a
+// boundary is narrower than 32767 x 2^-24 < 0.002, so it holds that boundary
+// alone, and R takes two values on it, R(32767 a) and R(32767 a'), one of
+// which is R(v). When f gives the other one, the other end, one step toward
+// v, gives R(v). That covers a tie v = k + 1/2 (R(v) is the even one of k and
+// k + 1, which one end gives) and the clipping limits: beyond +-32766.5 R is
+// the clipped value over the whole interval, and f is never moved. A NaN sum
+// gives a NaN, which the rule takes to -32767 as ClipAndRound does.
+// No boundary lies near zero, so f is never 0 when it moves: the step is +1 on
+// the bit pattern away from zero and -1 toward it. A zero float is +0.0 (+0.0f
+// is added): zero sums, whose sign the kernels do not keep (SplitValue,
+// WindowSlots), and sums too small for a float.
+template <class S, class D>
+QUV3_INLINE auto FloatSamples(D v) {
+    constexpr int M = kLanesOf<D>;
+    using I = Vec<int32_t, M>;
+    const Vec<float, M> f = S::Narrow(v / 32767.0) + 0.0f;
+    const D g = S::Widen(f) * 32767.0;
+    const I wrong = S::ClipAndRound(g) != S::ClipAndRound(v);
+    const I bits = reinterpret_cast<I>(f);
+    // The step toward v leads away from zero where v - g has the sign of f
+    // (narrowed to float, a difference keeps its sign): +1 there, else -1.
+    const I toward = bits ^ reinterpret_cast<I>(S::Narrow(v - g));
+    return reinterpret_cast<Vec<float, M>>(bits + (wrong & ((toward >> 31) | 1)));
+}
+
+// The samples of PCM type T from M windowing sums: 16-bit ones clipped to
+// -32767..32767 (a NaN sum to -32767) and rounded to the nearest integer, ties
+// to even; floats as FloatSamples gives them.
+template <class S, class T, class D>
+QUV3_INLINE Vec<WindowOut<T>, kLanesOf<D>> WindowedSamples(D v) {
+    if constexpr (std::is_same_v<T, float>) {
+        return FloatSamples<S>(v);
+    } else {
+        return S::ClipAndRound(v);
+    }
+}
+
 // Windowing of P slots whose history sits at ring slots c, c - 1, ...: output
 // j of a slot sums taps i = 0..15 in order, in double, tap i reading the slot
 // i back (kind 0 for even i, kind 1 for odd). A sum starts from its first
@@ -412,12 +487,13 @@ QUV3_INLINE void WriteRingColumns(const float* y, SynthesisRing& ring, int col) 
 // of +0, which change no sum but a zero's sign, and the rounding to an integer
 // drops that). The outputs go in runs of C vectors, each run's window vectors
 // loaded once for all P slots.
-// A product of two floats is exact in double, so a fused multiply-add rounds
-// exactly once, as the separate multiply and add do. The level clips each sum
-// to -32767..32767 (a NaN sum to -32767) and rounds it to the nearest integer,
-// ties to even. out rows hold 40 values: 32 is scratch.
-template <class S, int P>
-QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40]) {
+// The history holds floats widened to double, and the window (both its tables)
+// float values: a product of two floats is exact in double, so a fused
+// multiply-add rounds exactly once, as the separate multiply and add do, and
+// every level's sums are the plain level's, bit for bit. Each sum becomes a
+// sample as T asks (WindowedSamples). out rows hold 40 values: 32 is scratch.
+template <class S, int P, class T>
+QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, WindowOut<T> (*out)[40]) {
     constexpr int M = S::kDoubleLanes;
     constexpr int C = S::kWindowVectors;
     static_assert(16 % (C * M) == 0, "whole runs over the 16 history values of a kind");
@@ -446,10 +522,10 @@ QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40
         for (int n = 0; n < P; ++n) {
             for (int k = 0; k < C; ++k) {
                 const int j = j0 + M * k;
-                StoreVec(&out[n][j], S::ClipAndRound(lo[n][k]));
+                StoreVec(&out[n][j], WindowedSamples<S, T>(lo[n][k]));
                 // Lane l is output 32 - j - l; lane 0 of the first run (output 32) lands in the scratch.
                 StoreVec(&out[n][32 - j - (M - 1)],
-                         ReversedLanes(S::ClipAndRound(hi[n][k]), std::make_integer_sequence<int, M>{}));
+                         ReversedLanes(WindowedSamples<S, T>(hi[n][k]), std::make_integer_sequence<int, M>{}));
             }
         }
     }
@@ -463,7 +539,7 @@ QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40
             D acc = LoadVec<D>(middle + P - M - n0 + 1) * kSynthesisWindowMiddle[0];
             for (int k = 1; k < 8; ++k)
                 acc = S::MulAdd(LoadVec<D>(middle + P - M - n0 + 2 * k + 1), D{} + kSynthesisWindowMiddle[k], acc);
-            const auto r = S::ClipAndRound(acc);
+            const auto r = WindowedSamples<S, T>(acc);
             for (int l = 0; l < M; ++l) out[n0 + M - 1 - l][16] = r[l];
             if (n0 == P - M) break;
         }
@@ -471,35 +547,50 @@ QUV3_INLINE void WindowSlots(const SynthesisRing& ring, int c, int32_t (*out)[40
         for (int n = 0; n < P; ++n) {
             double acc = middle[P - 1 - n + 1] * kSynthesisWindowMiddle[0];
             for (int k = 1; k < 8; ++k) acc = acc + middle[P - 1 - n + 2 * k + 1] * kSynthesisWindowMiddle[k];
-            out[n][16] = S::ClipAndRound(D{} + acc)[0];
+            out[n][16] = WindowedSamples<S, T>(D{} + acc)[0];
         }
     }
 }
 
 // 32 PCM values of one slot into the granule's buffer: the mono run, or, with
 // the left channel's run given, the interleaved pairs of both channels.
-// Every value lies within -32767..32767: the narrowing changes none.
-QUV3_INLINE void StorePcm(int16_t* pcm, const int16_t* left, int slot, const int32_t* out) {
-    using H = Vec<int16_t, 8>;
-    using H4 = Vec<int16_t, 4>;
-    for (int j = 0; j < 32; j += 8) {
-        const H4 a = __builtin_convertvector(LoadVec<Vec<int32_t, 4>>(out + j), H4);
-        const H4 b = __builtin_convertvector(LoadVec<Vec<int32_t, 4>>(out + j + 4), H4);
-        const H v = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7);
-        if (left) {
-            const H l = LoadVec<H>(left + 32 * slot + j);
-            StoreVec(pcm + 64 * slot + 2 * j, __builtin_shufflevector(l, v, 0, 8, 1, 9, 2, 10, 3, 11));
-            StoreVec(pcm + 64 * slot + 2 * j + 8, __builtin_shufflevector(l, v, 4, 12, 5, 13, 6, 14, 7, 15));
-        } else {
-            StoreVec(pcm + 32 * slot + j, v);
+// Every 16-bit value lies within -32767..32767: the narrowing changes none.
+template <class T>
+QUV3_INLINE void StorePcm(T* pcm, const T* left, int slot, const WindowOut<T>* out) {
+    if constexpr (std::is_same_v<T, float>) {
+        using F = Vec<float, 4>;
+        for (int j = 0; j < 32; j += 4) {
+            const F v = LoadVec<F>(out + j);
+            if (left) {
+                const F l = LoadVec<F>(left + 32 * slot + j);
+                StoreVec(pcm + 64 * slot + 2 * j, __builtin_shufflevector(l, v, 0, 4, 1, 5));
+                StoreVec(pcm + 64 * slot + 2 * j + 4, __builtin_shufflevector(l, v, 2, 6, 3, 7));
+            } else {
+                StoreVec(pcm + 32 * slot + j, v);
+            }
+        }
+    } else {
+        using H = Vec<int16_t, 8>;
+        using H4 = Vec<int16_t, 4>;
+        for (int j = 0; j < 32; j += 8) {
+            const H4 a = __builtin_convertvector(LoadVec<Vec<int32_t, 4>>(out + j), H4);
+            const H4 b = __builtin_convertvector(LoadVec<Vec<int32_t, 4>>(out + j + 4), H4);
+            const H v = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7);
+            if (left) {
+                const H l = LoadVec<H>(left + 32 * slot + j);
+                StoreVec(pcm + 64 * slot + 2 * j, __builtin_shufflevector(l, v, 0, 8, 1, 9, 2, 10, 3, 11));
+                StoreVec(pcm + 64 * slot + 2 * j + 8, __builtin_shufflevector(l, v, 4, 12, 5, 13, 6, 14, 7, 15));
+            } else {
+                StoreVec(pcm + 32 * slot + j, v);
+            }
         }
     }
 }
 
-// The 18 slots of one channel's granule: DCT, history columns, windowing, PCM.
-template <class S>
-void SynthesizeGranule(const float (*subbands)[18], int rows, SynthesisRing& ring, int16_t* pcm,
-                       const int16_t* left) {
+// The 18 slots of one channel's granule: DCT, history columns, windowing, PCM
+// of type T (int16_t or float).
+template <class S, class T>
+void SynthesizeGranule(const float (*subbands)[18], int rows, SynthesisRing& ring, T* pcm, const T* left) {
     constexpr int P = S::kSlotsPerPass;
     using V = Vec<float, S::kFloatLanes>;
     alignas(64) float slots[18][32];
@@ -513,9 +604,9 @@ void SynthesizeGranule(const float (*subbands)[18], int rows, SynthesisRing& rin
     static_assert(18 % P == 0 && P <= kMaxSlotsPerPass, "whole passes of slots, within the ring's mirror");
     int c = ring.next;
     for (int done = 0; done < 18; done += P) {
-        int32_t out[P][40];
+        WindowOut<T> out[P][40];
         for (int m = 0; m < P; ++m) WriteRingColumns<S>(slots[done + m], ring, (c - m) & 31);
-        WindowSlots<S, P>(ring, c, out);
+        WindowSlots<S, P, T>(ring, c, out);
         for (int m = 0; m < P; ++m) StorePcm(pcm, left, done + m, out[m]);
         c = (c - P) & 31;
     }
@@ -524,8 +615,13 @@ void SynthesizeGranule(const float (*subbands)[18], int rows, SynthesisRing& rin
 
 template <class S>
 constexpr Kernels KernelsOf(const char* name) {
-    return Kernels{name, S::kFloatLanes, DequantizeLines<S>, MidSideLines<S>, TransformSubbands<S>,
-                   SynthesizeGranule<S>};
+    return Kernels{name,
+                   S::kFloatLanes,
+                   DequantizeLines<S>,
+                   MidSideLines<S>,
+                   TransformSubbands<S>,
+                   SynthesizeGranule<S, int16_t>,
+                   SynthesizeGranule<S, float>};
 }
 
 #undef QUV3_INLINE

@@ -29,10 +29,19 @@ struct Kernels {
     // of odd subbands negated) and the new overlap is zero; lines is not read.
     void (*transform_subbands)(const float* lines, const float* window, int block_type, float* overlap, float* rows,
                                int first, uint32_t mask);
-    // One channel's 18 slots into the granule's PCM buffer; subbands from rows
-    // (8, 16 or 32) on are zero and not read.
+    // One channel's 18 slots into the granule's PCM buffer: pcm gets the mono
+    // run, or with left (the left channel's run) the interleaved pairs of both.
+    // Subbands from rows (8, 16 or 32) on are zero and not read. 16-bit
+    // samples: each windowing sum clipped to -32767..32767 and rounded to the
+    // nearest integer, ties to even.
     void (*synthesize_granule)(const float (*subbands)[18], int rows, SynthesisRing& ring, int16_t* pcm,
                                const int16_t* left);
+    // The same from the same windowing sums, as floats on a scale where 1.0 is
+    // 32767, not clipped: each the sum over 32767, nudged by at most one float
+    // step so that 32767 times it, clipped and rounded as above, gives the
+    // 16-bit sample; zero as +0.0.
+    void (*synthesize_granule_float)(const float (*subbands)[18], int rows, SynthesisRing& ring, float* pcm,
+                                     const float* left);
 };
 
 // The levels this build has, lowest first; level 0 is the plain level.

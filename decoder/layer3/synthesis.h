@@ -27,12 +27,19 @@ struct SynthesisRing {
     int32_t next;
 };
 
+// The sample format a granule is synthesized in: 16-bit integers, or floats
+// that give those integers when scaled by 32767, clipped and rounded.
+enum class PcmFormat : int32_t { kS16, kF32 };
+
 struct SynthesisMemory {
     SynthesisRing ring[2];
     // One granule of PCM: left and right interleaved, or one channel (in a
     // stereo granule, the left channel until the right one is synthesized).
     alignas(64) int16_t StereoPcmBuffer[1152];
     alignas(64) int16_t MonoPcmBuffer[576];
+    // The same as floats, when the granule is synthesized in PcmFormat::kF32.
+    alignas(64) float StereoFloatBuffer[1152];
+    alignas(64) float MonoFloatBuffer[576];
 };
 
 // The subband rows the synthesis reads when only the first `live` subbands may
@@ -41,9 +48,10 @@ struct SynthesisMemory {
 constexpr int SynthesisRows(int live) { return live <= 8 ? 8 : live <= 16 ? 16 : 32; }
 
 // The 18 slots of channel ch's granule from its subband samples into the
-// granule's PCM buffer (stereo when channels is 2). rows (SynthesisRows) bounds
-// the subbands read: those above are zero.
+// granule's PCM buffer of the format (stereo when channels is 2). rows
+// (SynthesisRows) bounds the subbands read: those above are zero. The history
+// the slots leave is the same in either format.
 void SynthesizeGranule(const Kernels& k, const float (*subbands)[18], int rows, SynthesisMemory& m, int ch,
-                       int channels);
+                       int channels, PcmFormat format);
 
 }  // namespace quv3

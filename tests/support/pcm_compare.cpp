@@ -1,5 +1,6 @@
 #include "tests/support/pcm_compare.h"
 
+#include <dirent.h>
 #include <mpg123.h>
 
 #include <algorithm>
@@ -11,6 +12,23 @@
 #include "decoder/api/decoder.h"
 
 namespace quv3::test {
+
+std::map<std::string, std::string> TestStreams(const std::string& fixtures, const std::string& iso) {
+    std::map<std::string, std::string> paths;
+    auto add = [&paths](const std::string& dir, const std::string& ext, const std::string& key) {
+        DIR* d = opendir(dir.c_str());
+        if (d == nullptr) return;
+        while (dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n.size() > ext.size() && n.compare(n.size() - ext.size(), ext.size(), ext) == 0)
+                paths[key + n] = dir + "/" + n;
+        }
+        closedir(d);
+    };
+    add(fixtures, ".mp3", "fixture/");
+    add(iso, ".bit", "iso/");
+    return paths;
+}
 
 size_t WrittenSamples(const int16_t* buffer, size_t capacity) {
     size_t n = capacity;

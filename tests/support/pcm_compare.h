@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ struct OwnedDecoder {
     OwnedDecoder(const OwnedDecoder&) = delete;
     OwnedDecoder& operator=(const OwnedDecoder&) = delete;
 };
+
+// The streams of the fixtures folder (NAME.mp3) and the ISO folder (NAME.bit),
+// by "fixture/NAME.mp3" and "iso/NAME.bit", with their paths.
+std::map<std::string, std::string> TestStreams(const std::string& fixtures, const std::string& iso);
 
 // Samples written by one Quv call into a sentinel-filled buffer (0 = not written).
 size_t WrittenSamples(const int16_t* buffer, size_t capacity);

@@ -30,6 +30,11 @@ int32_t LocalDecoder::Next(int16_t* pcm) {
     return d.status;
 }
 
+int32_t LocalDecoder::Next(PcmOut out, size_t& values) {
+    values = static_cast<size_t>(DecodeNextFrame(*kernels, in, d, out)) * static_cast<size_t>(d.channel_count);
+    return d.status;
+}
+
 void LoadMainData(MainDataBuffer& m, const BitWriter& bits) {
     std::memset(m.bytes.data(), 0, m.bytes.size());
     if (!bits.bytes.empty())

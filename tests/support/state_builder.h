@@ -37,6 +37,8 @@ struct LocalDecoder {
     ~LocalDecoder() { CloseInput(in); }
     // Decodes the pending frame and reads the next header: 0, or -4 at the end.
     int32_t Next(int16_t* pcm);
+    // The same into out; values gets the values written (samples of all channels).
+    int32_t Next(PcmOut out, size_t& values);
 };
 std::unique_ptr<LocalDecoder> OpenLocal(const std::string& path, const OpenRules& rules = OpenRules{});
 
