@@ -9,6 +9,7 @@ n=0
 for f in "$vectors"/*.bit "$fixtures"/*.mp3; do
   [ -f "$f" ] || continue
   valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=all -q \
+    --suppressions="$(dirname "$0")/valgrind.supp" \
     "$quvdec" -q --raw "$f" -o "$tmp" >/dev/null 2>"$tmp.err"
   if [ $? -eq 99 ]; then
     echo "memcheck errors on $f:"; cat "$tmp.err"; rm -f "$tmp.err"; exit 1

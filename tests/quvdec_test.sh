@@ -195,8 +195,8 @@ for name in sorted(os.listdir(fixtures)):
 sys.exit(bad)
 PY
 
-# Formats: f32 is the library's float, s16 its rounding (x 32767, to even), s24
-# within one 16-bit step; the headers as soxi reads them.
+# Formats: s16 is the library's rounding of f32 (x 32767, to even), s24 the
+# same at x 8388607; the headers as soxi reads them.
 q -q -f f32 -o "$work/f32.wav" "$plain"; q -q -f s24 -o "$work/s24.wav" "$plain"
 soxi "$work/f32.wav" | grep -q "32-bit Floating Point PCM" && soxi "$work/s24.wav" | grep -q "24-bit Signed Integer PCM" &&
   [ "$(soxi -s "$work/f32.wav")" = 66150 ] && [ "$(soxi -s "$work/s24.wav")" = 66150 ] || fail "format headers"
@@ -208,9 +208,8 @@ f = open(w + '/f32.wav', 'rb').read(); f = struct.unpack('<%df' % (len(f[58:]) /
 s = open(w + '/s24.wav', 'rb').read()[44:]
 s24 = [int.from_bytes(s[i:i + 3], 'little', signed=True) for i in range(0, len(s), 3)]
 assert len(f) == len(s16) == len(s24)
-r = [max(-32767, min(32767, round(x * 32767.0))) for x in f]
-assert r == list(s16), 'f32 rounded is not s16'
-assert max(abs(a / 256.0 - b) for a, b in zip(s24, s16)) <= 1.0, 's24 against s16'
+assert [max(-32767, min(32767, round(x * 32767.0))) for x in f] == list(s16), 'f32 rounded is not s16'
+assert [max(-8388607, min(8388607, round(x * 8388607.0))) for x in f] == s24, 'f32 rounded is not s24'
 PY
 
 # --mono and --rate against sox's own downmix and rate -v of the same floats.
@@ -242,9 +241,32 @@ python3 -c "
 d = open('$fixtures/m44_320_notag.mp3', 'rb').read(); open('$work/longer.mp3', 'wb').write(d * 20)"
 q -q -j 1 -o "$work/serial.wav" "$work/longer.mp3"; q -q -j 2 -o "$work/parts.wav" "$work/longer.mp3"
 cmp -s "$work/serial.wav" "$work/parts.wav" || fail "one long file in two parts"
-q -q -j 1 -o "$work/serial.wav" "$fixtures/gapless44_vbr.mp3"
-q -q -j 2 --length 2.0 -o "$work/parts.wav" "$fixtures/gapless44_vbr.mp3"
-cmp -s "$work/parts.wav" "$work/serial.wav" -n 44 && [ "$(soxi -s "$work/parts.wav")" = 88200 ] || fail "parts with --length"
+# A long gapless stream: the VBR fixture's audio frames twenty times behind
+# its tag frame, whose frame and byte counts (and CRC) say so.
+python3 - "$fixtures/gapless44_vbr.mp3" "$work/gapless_long.mp3" <<'PY'
+import struct, sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+tag = 36 + 4 + 4  # behind the 32 bytes of side information: "Xing", flags, then the counts
+first = 144000 * [0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320][d[2] >> 4] // 44100 + ((d[2] >> 1) & 1)
+frames = struct.unpack('>I', d[tag:tag + 4])[0]
+out = d[:first] + d[first:] * 20
+out[tag:tag + 8] = struct.pack('>II', frames * 20, len(out))
+def crc16(b):
+    c = 0
+    for x in b:
+        c ^= x
+        for _ in range(8): c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
+    return c
+out[190:192] = struct.pack('>H', crc16(out[:190]))  # the LAME extension's CRC, 34 bytes into it
+open(sys.argv[2], 'wb').write(out)
+PY
+q --info "$work/gapless_long.mp3" | grep -q "gapless: *yes" || fail "the long gapless stream is not gapless"
+q -q -j 1 -o "$work/serial.wav" "$work/gapless_long.mp3"; q -q -j 2 -o "$work/parts.wav" "$work/gapless_long.mp3"
+cmp -s "$work/serial.wav" "$work/parts.wav" && [ "$(soxi -s "$work/parts.wav")" = $((109 * 20 * 1152 - 576 - 1535)) ] ||
+  fail "a long gapless file in two parts ($(soxi -s "$work/parts.wav") samples)"
+q -q -j 2 --raw --start 3 --length 40 -o "$work/parts.pcm" "$work/gapless_long.mp3"
+cmp -s "$work/parts.pcm" <(tail -c +$((132300 * 4 + 45)) "$work/serial.wav" | head -c $((1764000 * 4))) ||
+  fail "two parts of --start 3 --length 40"
 
 # A damaged stream: the summary says what was skipped; the exit status stays 0.
 python3 -c "
