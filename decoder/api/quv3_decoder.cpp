@@ -84,9 +84,10 @@ int32_t quv3_open_file(quv3_decoder* d, const char* path, uint32_t flags) {
 int32_t quv3_open_memory(quv3_decoder* d, const void* data, size_t bytes, uint32_t flags) {
     if (!Ready(d)) return QUV3_BAD_CALL;
     if (d->open) quv3_close(d);
-    if (bytes > static_cast<uint64_t>(INT64_MAX) ||
-        AttachMemory(d->stream.source, data, static_cast<int64_t>(bytes)) != 0)
-        return QUV3_CANNOT_OPEN;
+    // A size beyond a 64-bit position (only possible for a 64-bit size_t) is
+    // refused: it turns negative, and AttachMemory refuses a negative size.
+    const auto size = static_cast<int64_t>(static_cast<uint64_t>(bytes));
+    if (AttachMemory(d->stream.source, data, size) != 0) return QUV3_CANNOT_OPEN;
     return OpenOn(d, flags);
 }
 
