@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "decoder/api/decoder.h"
 
@@ -38,6 +39,8 @@ void MatchChannels(int16_t* pcm, int32_t samples, int32_t from, int32_t to) {
         for (int32_t k = 0; k < samples; ++k) pcm[k] = static_cast<int16_t>((pcm[2 * k] + pcm[2 * k + 1]) / 2);
     }
 }
+
+static_assert(QUV3_TAG_TEXT_BYTES == kTagTextBytes && sizeof(quv3_tags) == kTagFieldCount * kTagTextBytes);
 
 quv3_range Range(int64_t offset, int64_t bytes) { return quv3_range{bytes != 0 ? offset : 0, bytes}; }
 
@@ -175,6 +178,19 @@ int32_t quv3_get_info(const quv3_decoder* d, quv3_info* info) {
     i.ape = Range(in.tags.ape_offset, in.tags.ape_bytes);
     i.id3v1 = Range(in.tags.id3v1_offset, in.tags.id3v1_bytes);
     *info = i;
+    return 0;
+}
+
+int32_t quv3_get_tags(const quv3_decoder* d, quv3_tags* tags) {
+    if (!Open(d) || tags == nullptr) return QUV3_BAD_CALL;
+    const TagText& t = d->stream.text;
+    std::memcpy(tags->title, t.field[kTagTitle].data(), sizeof tags->title);
+    std::memcpy(tags->artist, t.field[kTagArtist].data(), sizeof tags->artist);
+    std::memcpy(tags->album, t.field[kTagAlbum].data(), sizeof tags->album);
+    std::memcpy(tags->year, t.field[kTagYear].data(), sizeof tags->year);
+    std::memcpy(tags->track, t.field[kTagTrack].data(), sizeof tags->track);
+    std::memcpy(tags->genre, t.field[kTagGenre].data(), sizeof tags->genre);
+    std::memcpy(tags->comment, t.field[kTagComment].data(), sizeof tags->comment);
     return 0;
 }
 
