@@ -189,8 +189,8 @@ struct FrameKind {
 // the tag writes it ("2004" or a longer timestamp). Some taggers write either
 // year frame in either version.
 constexpr FrameKind kFrames[] = {
-    {"TIT2", kTagTitle}, {"TPE1", kTagArtist}, {"TALB", kTagAlbum}, {"TYER", kTagYear},   {"TDRC", kTagYear},
-    {"TRCK", kTagTrack}, {"TCON", kTagGenre},  {"COMM", kTagComment},
+    {"TIT2", kTagTitle}, {"TPE1", kTagArtist}, {"TALB", kTagAlbum}, {"TYER", kTagYear},
+    {"TDRC", kTagYear},  {"TRCK", kTagTrack},  {"TCON", kTagGenre}, {"COMM", kTagComment},
 };
 constexpr FrameKind kFrames22[] = {
     {"TT2", kTagTitle}, {"TP1", kTagArtist}, {"TAL", kTagAlbum},   {"TYE", kTagYear},
@@ -366,7 +366,7 @@ void ReadId3v2Text(Stream& in, const uint8_t* h, int64_t frames_end, TagText& te
         // Padding (zero bytes), or anything that is no frame ID, ends the frames.
         for (int32_t k = 0; k < id_bytes; ++k)
             if (!((fh[k] >= 'A' && fh[k] <= 'Z') || (fh[k] >= '0' && fh[k] <= '9'))) return;
-        const int64_t size = version == 2 ? int64_t{BigEndian(fh + 3, 3)}
+        const int64_t size = version == 2   ? int64_t{BigEndian(fh + 3, 3)}
                              : version == 3 ? int64_t{BigEndian(fh + 4, 4)}
                                             : SyncSafe(fh + 4);
         // A frame that would reach past the tag ends its reading.
@@ -404,8 +404,7 @@ void ReadId3v2Text(Stream& in, const uint8_t* h, int64_t frames_end, TagText& te
     }
 }
 
-void ReadApeText(Stream& in, int64_t items_start, int64_t items_end, uint32_t count, uint32_t version,
-                 TagText& text) {
+void ReadApeText(Stream& in, int64_t items_start, int64_t items_end, uint32_t count, uint32_t version, TagText& text) {
     const int32_t encoding = version < 2000 ? kLatin1 : kUtf8;
     uint8_t body[kBodyBytes];
     int64_t at = items_start;

@@ -19,8 +19,7 @@ void ReadId3v2Text(Stream& in, const uint8_t* h, int64_t frames_end, TagText& te
 // The text items of an APEv2 tag: count items from items_start to items_end.
 // Version 1000 (APEv1) text is Latin-1, later versions' UTF-8. The position
 // is left anywhere.
-void ReadApeText(Stream& in, int64_t items_start, int64_t items_end, uint32_t count, uint32_t version,
-                 TagText& text);
+void ReadApeText(Stream& in, int64_t items_start, int64_t items_end, uint32_t count, uint32_t version, TagText& text);
 
 // The 128 bytes of an ID3v1 tag ("TAG" first), with ID3v1.1's track byte.
 void ReadId3v1Text(const uint8_t* tag, TagText& text);
