@@ -112,8 +112,9 @@ TEST(TagText, Id3v23Utf16BothOrdersAndLatin1) {
         const Bytes tag = Tag(3, {priv, Frame(3, "TIT2", Text(1, Utf16(kText16, order))),
                                   Frame(3, "COMM", Comment(1, Utf16(u"iTunNORM", order, true), Utf16(u"norm", order))),
                                   Frame(3, "COMM", Comment(1, Utf16(u"", order, true), Utf16(u"é", order))),
-                                  Frame(3, "TALB", Text(2, Utf16(u"Bagatellen", kBigNoMark)))});
-        EXPECT_EQ(TagsOf(tag), kText + "||Bagatellen||||é") << order;
+                                  Frame(3, "TALB", Text(2, Utf16(u"Bagatellen", kBigNoMark))),
+                                  Frame(3, "TCON", Text(1, Utf16(u"(32)Klassik – Romantik", order)))});
+        EXPECT_EQ(TagsOf(tag), kText + "||Bagatellen|||Klassik – Romantik|é") << order;
     }
     const Bytes latin1 =
         Tag(3, {Frame(3, "TIT2", Text(0, Str("F\xFCr Elise \xD6\xDF"))), Frame(3, "TYER", Text(0, Str("1867")))});

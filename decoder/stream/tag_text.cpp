@@ -57,10 +57,6 @@ void Put(TextOut& out, uint32_t c) {
     ++out.characters;
 }
 
-void PutText(TextOut& out, const char* s) {
-    for (; *s != 0; ++s) Put(out, static_cast<uint8_t>(*s));
-}
-
 // The text encodings of ID3v2 (the byte before a frame's strings).
 enum Encoding : int32_t { kLatin1 = 0, kUtf16 = 1, kUtf16BigEndian = 2, kUtf8 = 3 };
 
@@ -124,6 +120,11 @@ int32_t DecodeString(const uint8_t* p, int32_t n, int32_t encoding, TextOut& out
         }
     }
     return n;
+}
+
+// A NUL-terminated UTF-8 string (a genre name, or a value already decoded).
+void PutText(TextOut& out, const char* s) {
+    DecodeString(reinterpret_cast<const uint8_t*>(s), static_cast<int32_t>(std::strlen(s)), kUtf8, out);
 }
 
 // Where a field's value stands in the fields kept: written only where the
