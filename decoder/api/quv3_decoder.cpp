@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "decoder/api/decoder.h"
 
@@ -51,6 +52,8 @@ int32_t DecodeFrameAs(quv3_decoder& d, T* pcm, PcmFormat format) {
     if (pcm != nullptr && n > 0) MatchChannels(pcm, n, d.frame.channel_count, d.description.channels);
     return n;
 }
+
+static_assert(QUV3_TAG_TEXT_BYTES == kTagTextBytes && sizeof(quv3_tags) == kTagFieldCount * kTagTextBytes);
 
 quv3_range Range(int64_t offset, int64_t bytes) { return quv3_range{bytes != 0 ? offset : 0, bytes}; }
 
@@ -196,16 +199,23 @@ int32_t quv3_get_info(const quv3_decoder* d, quv3_info* info) {
     return 0;
 }
 
+int32_t quv3_get_tags(const quv3_decoder* d, quv3_tags* tags) {
+    if (!Open(d) || tags == nullptr) return QUV3_BAD_CALL;
+    const TagText& t = d->stream.text;
+    std::memcpy(tags->title, t.field[kTagTitle].data(), sizeof tags->title);
+    std::memcpy(tags->artist, t.field[kTagArtist].data(), sizeof tags->artist);
+    std::memcpy(tags->album, t.field[kTagAlbum].data(), sizeof tags->album);
+    std::memcpy(tags->year, t.field[kTagYear].data(), sizeof tags->year);
+    std::memcpy(tags->track, t.field[kTagTrack].data(), sizeof tags->track);
+    std::memcpy(tags->genre, t.field[kTagGenre].data(), sizeof tags->genre);
+    std::memcpy(tags->comment, t.field[kTagComment].data(), sizeof tags->comment);
+    return 0;
+}
+
 int32_t quv3_get_damage(const quv3_decoder* d, quv3_damage* damage) {
     if (!Open(d) || damage == nullptr) return QUV3_BAD_CALL;
     damage->skipped_bytes = d->stream.damage.skipped_bytes;
     damage->lost_frames = d->stream.damage.lost_frames;
-    return 0;
-}
-
-int32_t quv3_get_tags(const quv3_decoder* d, quv3_tags* tags) {
-    if (!Open(d) || tags == nullptr) return QUV3_BAD_CALL;
-    *tags = quv3_tags{};
     return 0;
 }
 

@@ -85,6 +85,24 @@ struct TagRanges {
     int64_t id3v1_offset, id3v1_bytes;
 };
 
+// The text of the tags, each field UTF-8 and NUL-terminated, empty where no
+// tag gives it. A field takes the first value found, and the tags are read
+// ID3v2 (at opening), APEv2, ID3v1, so that is the order of precedence.
+enum TagField : int32_t {
+    kTagTitle,
+    kTagArtist,
+    kTagAlbum,
+    kTagYear,
+    kTagTrack,
+    kTagGenre,
+    kTagComment,
+    kTagFieldCount
+};
+inline constexpr int32_t kTagTextBytes = 256;  // with the NUL: longer values are cut at a character boundary
+struct TagText {
+    std::array<std::array<char, kTagTextBytes>, kTagFieldCount> field;
+};
+
 // What the stream met that it could not decode: the bytes the sync search
 // passed over, and the frames lost with them or whose header had no length.
 struct Damage {
@@ -103,6 +121,7 @@ struct Stream {
     // Reads stop here when tags follow the frames; -1: at the input's end.
     int64_t stream_end;
     TagRanges tags;
+    TagText text;  // of the tags found, when opened with skip_tags
     Damage damage;
     // Free-format streams: the length of their frames without padding, measured
     // between the first two headers when the stream is opened; 0 otherwise.
@@ -159,11 +178,12 @@ bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes = 0);
 int32_t MainDataBytes(const FrameHeader& h, int32_t free_format_bytes = 0);
 
 // Tags (stream_tags.cpp). From the position, every ID3v2 tag and the zero
-// padding after each: the position is left on the first other byte, and the
-// range goes into in.tags.
+// padding after each: the position is left on the first other byte, the
+// range goes into in.tags and the text into in.text.
 void SkipLeadingTags(Stream& in);
 // An ID3v1 tag ending at end and an APEv2 tag before it, neither reaching
-// before first, into in.tags; the position does not change.
+// before first, into in.tags, their text into in.text; the position does not
+// change.
 void FindTrailingTags(Stream& in, int64_t first, int64_t end);
 
 // Opening (stream_open.cpp), on the source attached to in: 0 with the first

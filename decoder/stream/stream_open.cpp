@@ -76,6 +76,7 @@ int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& info) 
     ResetInput(in);
     in.rules = rules;
     in.tags = TagRanges{};
+    in.text = TagText{};
     in.damage = Damage{};
     const int64_t input_length = InputLength(in);
     if (rules.skip_tags) SkipLeadingTags(in);

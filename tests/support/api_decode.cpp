@@ -1,6 +1,7 @@
 #include "tests/support/api_decode.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -46,6 +47,33 @@ ApiDecoded DecodeWithApi(const std::function<int32_t(quv3_decoder*)>& open, int3
 
 ApiDecoded DecodeFileWithApi(const std::string& path, int32_t format) {
     return DecodeWithApi([&](quv3_decoder* d) { return quv3_open_file(d, path.c_str(), 0); }, format);
+}
+
+Pipe::Pipe(const Bytes& bytes) {
+    if (pipe(fds) != 0) return;
+    writer = std::thread([this, &bytes] {
+        for (size_t at = 0; at < bytes.size();) {
+            const size_t n = std::min<size_t>(3000, bytes.size() - at);
+            const ssize_t w = write(fds[1], bytes.data() + at, n);
+            if (w <= 0) break;
+            at += static_cast<size_t>(w);
+        }
+        close(fds[1]);
+    });
+}
+
+// What the reader left is read away first: a writer blocked on a pipe whose
+// reading end closes gets SIGPIPE, which ends the test program.
+Pipe::~Pipe() {
+    char rest[4096];
+    while (fds[0] >= 0 && read(fds[0], rest, sizeof rest) > 0) {
+    }
+    close(fds[0]);
+    if (writer.joinable()) writer.join();
+}
+
+int64_t Pipe::Read(void* u, void* buffer, int64_t n) {
+    return read(static_cast<Pipe*>(u)->fds[0], buffer, static_cast<size_t>(n));
 }
 
 std::vector<std::string> AllStreamPaths() {
