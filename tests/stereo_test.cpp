@@ -35,8 +35,7 @@ TEST(MidSide, LongGranuleUpToTheLongerChannel) {
         ASSERT_EQ(s->spectrum.SpectralSamples[0][i], 0.0f);
         ASSERT_EQ(s->spectrum.SpectralSamples[1][i], 0.0f);
     }
-    EXPECT_EQ(s->spectrum.ActiveSubbandCount[0], 17);
-    EXPECT_EQ(s->spectrum.ActiveSubbandCount[1], 17);
+    EXPECT_EQ(s->stereo_subbands, 17);
 }
 
 // Left value 2.0 everywhere above line 100; the right channel carries content
@@ -83,8 +82,7 @@ TEST(IntensityMpeg1, BoundFollowsTheRightChannel) {
     EXPECT_EQ(s->spectrum.SpectralSamples[0][105], 2.0f);
     EXPECT_EQ(s->spectrum.SpectralSamples[1][105], 0.0f);
     EXPECT_FLOAT_EQ(s->spectrum.SpectralSamples[1][110], 1.0f);
-    EXPECT_EQ(s->spectrum.ActiveSubbandCount[0], 32);
-    EXPECT_EQ(s->spectrum.ActiveSubbandCount[0], s->spectrum.ActiveSubbandCount[1]);
+    EXPECT_EQ(s->stereo_subbands, 32);
     // A silent right channel: band 0 stays left/right, intensity from band 1.
     auto z = IntensityGranule(1, 1, 3);
     z->quantized.QuantizedValues[1][100] = 0;
@@ -159,8 +157,8 @@ TEST(IntensityShort, LsfBoundsPerWindowMpeg1Shared) {
         for (int b = 0; b < 13; ++b)
             for (int w = 0; w < 3; ++w) s->scale_factors.scalefac_s[0][1][b][w] = 1;
         for (int b = 0; b < 22; ++b) s->scale_factors.LargestIntensityPosition[b] = 7;
-        int32_t bound[4];
-        FindIntensityBounds(s->quantized, s->side_info, s->bands, s->header, 0, bound, s->spectrum);
+        const IntensityBounds found = FindIntensityBounds(s->quantized, s->side_info, s->bands, s->header, 0);
+        const int32_t* bound = found.bound;
         const int32_t own = s->bands.ShortBandEnds[5] + 1;
         if (id == 0) {
             EXPECT_EQ(bound[0], -1);
@@ -171,8 +169,7 @@ TEST(IntensityShort, LsfBoundsPerWindowMpeg1Shared) {
             EXPECT_EQ(bound[1], own);
             EXPECT_EQ(bound[2], own);
         }
-        EXPECT_EQ(s->spectrum.ActiveSubbandCount[0], 32);
-        EXPECT_EQ(s->spectrum.ActiveSubbandCount[1], 32);
+        EXPECT_EQ(found.subbands, 32);
     }
 }
 
@@ -185,8 +182,8 @@ TEST(IntensityShort, RightContentInBandZeroKeepsItOutOfIntensity) {
     s->quantized.QuantizedValues[1][2] = 1;  // band 0, window 0
     s->quantized.DecodedLineCount[1] = 12;
     s->quantized.DecodedLineCount[0] = 576;
-    int32_t bound[4];
-    FindIntensityBounds(s->quantized, s->side_info, s->bands, s->header, 0, bound, s->spectrum);
+    const IntensityBounds found = FindIntensityBounds(s->quantized, s->side_info, s->bands, s->header, 0);
+    const int32_t* bound = found.bound;
     EXPECT_EQ(bound[0], s->bands.ShortBandEnds[0] + 1);
     EXPECT_EQ(bound[1], -1);
     EXPECT_EQ(bound[2], -1);

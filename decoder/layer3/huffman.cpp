@@ -10,8 +10,9 @@ void RegionBounds(const SideInfo& si, const BandLayout& bands, int gr, int ch, i
     // big_values above 288 would run past line 575: the region ends at 576.
     int32_t bv2 = 2 * si.big_values[gr][ch];
     if (bv2 > 576) bv2 = 576;
-    if (si.window_switching_flag[gr][ch] || si.block_type[gr][ch]) {
-        const bool pure_short = si.block_type[gr][ch] == 2 && !si.mixed_block_flag[gr][ch];
+    // The side information reader gives long blocks block_type 0.
+    if (si.window_switching_flag[gr][ch]) {
+        const bool pure_short = BlockKindOf(si, gr, ch) == BlockKind::kShort;
         b[0] = pure_short ? 3 * (bands.ShortBandEnds[2] + 1) : bands.LongBandEnds[7] + 1;
         if (b[0] > bv2) b[0] = bv2;
         b[1] = b[2] = bv2;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "decoder/stream/byte_order.h"
 #include "decoder/stream/byte_source.h"
 
 // The stream: its input read through a buffer, where its frames begin, the
@@ -32,6 +33,16 @@ struct FrameHeader {
     int32_t mpeg25;
 };
 static_assert(sizeof(FrameHeader) == 52);
+
+// What the header's fields mean, each said once.
+inline bool IsMpeg1(const FrameHeader& h) { return h.ID == 1; }
+inline int32_t ChannelCount(const FrameHeader& h) { return h.mode == 3 ? 1 : 2; }
+inline int32_t CrcBytes(const FrameHeader& h) { return h.protection_bit == 0 ? 2 : 0; }
+inline int32_t GranuleCount(const FrameHeader& h) { return IsMpeg1(h) ? 2 : 1; }
+inline int32_t SamplesPerFrame(const FrameHeader& h) { return 576 * GranuleCount(h); }
+// A frame holds bitrate x this / sampling rate bytes (bitrate in kbit/s,
+// without padding): 1152 samples x 1000 / 8 bits for MPEG-1, half for LSF.
+inline int32_t FrameBytesPerKbit(const FrameHeader& h) { return IsMpeg1(h) ? 144000 : 72000; }
 
 // The row of the per-rate tables (sampling rates, scale-factor bands): ID x 3 +
 // sampling_frequency, 6 + sampling_frequency for MPEG 2.5. The reserved
@@ -152,7 +163,7 @@ void PrefetchInput(Stream& in, int64_t offset);
 // side information alone reads some hundred fields a frame.
 inline uint32_t ReadHeaderBits(HeaderBitReader& r, int n) {
     const uint8_t* b = &r.bytes[static_cast<uint32_t>(r.bit_pos) >> 3];
-    uint32_t w = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    uint32_t w = LoadBigEndian32(b);
     w <<= r.bit_pos & 7;
     r.bit_pos += n;
     return w >> (32 - n);

@@ -9,10 +9,6 @@
 namespace quv3 {
 namespace {
 
-uint32_t LittleEndian32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
 // The whole tag an ID3v2 header announces: the 10-byte header, the 28-bit
 // sync-safe size of what follows it and a 10-byte footer when flag 0x10 says
 // there is one; 0 when h is no ID3v2 header.
@@ -78,13 +74,13 @@ void FindTrailingTags(Stream& in, int64_t first, int64_t end) {
     // stands before the items.
     if (end - first >= 32 && SeekInputTo(in, end - 32) == 0 && ReadInput(in, b, 32) == 32 &&
         std::memcmp(b, "APETAGEX", 8) == 0) {
-        const int64_t size = LittleEndian32(b + 12);
-        const int64_t bytes = size + ((LittleEndian32(b + 20) & 0x80000000u) ? 32 : 0);
+        const int64_t size = LoadLittleEndian32(b + 12);
+        const int64_t bytes = size + ((LoadLittleEndian32(b + 20) & 0x80000000u) ? 32 : 0);
         if (size >= 32 && bytes <= end - first) {
             t.ape_offset = end - bytes;
             t.ape_bytes = bytes;
             // APEv2 gives a field before ID3v1 does: its text is read first.
-            ReadApeText(in, end - size, end - 32, LittleEndian32(b + 16), LittleEndian32(b + 8), in.text);
+            ReadApeText(in, end - size, end - 32, LoadLittleEndian32(b + 16), LoadLittleEndian32(b + 8), in.text);
         }
     }
     if (t.id3v1_bytes != 0) ReadId3v1Text(v1, in.text);

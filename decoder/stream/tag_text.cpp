@@ -313,10 +313,6 @@ void TakeComment(const uint8_t* p, int32_t n, TagText& text, TagState& s) {
 
 // --- APEv2
 
-uint32_t LittleEndian32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
 struct ApeKey {
     const char* key;
     TagField field;
@@ -418,11 +414,11 @@ void ReadApeText(Stream& in, int64_t items_start, int64_t items_end, uint32_t co
         const auto* nul = static_cast<const uint8_t*>(std::memchr(body + 8, 0, static_cast<size_t>(want - 8)));
         if (nul == nullptr) return;
         const int64_t value_at = at + (nul + 1 - body);
-        const int64_t size = LittleEndian32(body);
+        const int64_t size = LoadLittleEndian32(body);
         if (size > items_end - value_at) return;
         const int32_t field = ApeFieldOf(key);
         // Flag bits 1 and 2 give the item's kind: 0 is text (1 binary, 2 a link).
-        const bool is_text = ((LittleEndian32(body + 4) >> 1) & 3) == 0;
+        const bool is_text = ((LoadLittleEndian32(body + 4) >> 1) & 3) == 0;
         if (field >= 0 && is_text && text.field[field][0] == 0) {
             const int32_t take = size < kBodyBytes ? static_cast<int32_t>(size) : kBodyBytes;
             if (SeekInputTo(in, value_at) != 0 || ReadInput(in, body, take) != take) return;
