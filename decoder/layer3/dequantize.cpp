@@ -55,7 +55,6 @@ int32_t LineGains(const SideInfo& si, const ScaleFactors& sf, const BandLayout& 
         }
         return i;
     }
-    const int32_t* se = bands.ShortBandEnds;
     int32_t j = 0;
     int band = 0;
     if (kind == BlockKind::kMixed) {
@@ -99,7 +98,7 @@ void DequantizeChannel(const Kernels& k, const QuantizedSpectrum& q, const SideI
                        const BandLayout& bands, int gr, int ch, BlockKind kind, Spectrum& out) {
     alignas(64) float gains[576 + 8];
     alignas(64) float lines[576];
-    const int32_t covered = LineGains(si, sf, bands, gr, ch, kind, q.DecodedLineCount[ch], gains);
+    const int32_t covered = LineGains(si, sf, bands, gr, ch, kind, q.decoded_line_count[ch], gains);
     float* samples = out.SpectralSamples[ch];
     if (covered == 0) {
         for (int32_t i = 0; i < 576; ++i) samples[i] = 0.0f;

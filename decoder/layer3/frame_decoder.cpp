@@ -27,7 +27,7 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
         joint ? JointStereoGranule(k, d.quantized, si, d.scale_factors, bands, h, gr, d.spectrum) : 0;
     for (int ch = 0; ch < channels; ++ch) {
         const int rows = TransformGranuleChannel(k, d.spectrum.SpectralSamples[ch], si, gr, ch,
-                                                 d.quantized.DecodedLineCount[ch], stereo_subbands, d.transform);
+                                                 d.quantized.decoded_line_count[ch], stereo_subbands, d.transform);
         SynthesizeGranule(k, d.transform.SubbandSamples, rows, d.synthesis, ch, channels, out.format);
     }
     if (out.samples == nullptr) return;
@@ -47,7 +47,7 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
 void ClearDecoderMemories(FrameDecoder& d) {
     std::memset(d.transform.OverlapBuffer, 0, sizeof d.transform.OverlapBuffer);
     std::memset(d.transform.SubbandSamples, 0, sizeof d.transform.SubbandSamples);
-    d.transform.OverlapSubbands[0] = d.transform.OverlapSubbands[1] = 0;
+    d.transform.overlap_subbands[0] = d.transform.overlap_subbands[1] = 0;
     for (SynthesisRing& r : d.synthesis.ring) {
         std::memset(r.columns, 0, sizeof r.columns);
         std::memset(r.middle, 0, sizeof r.middle);

@@ -34,9 +34,11 @@ void RegionBounds(const SideInfo& si, const BandLayout& bands, int gr, int ch, i
 
 namespace {
 
-constexpr uint32_t CodeX(uint32_t e) { return (e >> 12) & 0xF; }
-constexpr uint32_t CodeY(uint32_t e) { return (e >> 8) & 0xF; }
-constexpr uint32_t CodeLength(uint32_t e) { return (e >> 16) & 0x1F; }
+// The fields of a pair lookup entry (huffman_tables.h): its x and y values and
+// codeword length; the test oracle's code lists pack theirs otherwise.
+constexpr uint32_t LookupX(uint32_t e) { return (e >> 12) & 0xF; }
+constexpr uint32_t LookupY(uint32_t e) { return (e >> 8) & 0xF; }
+constexpr uint32_t LookupLength(uint32_t e) { return (e >> 16) & 0x1F; }
 // Codeword and sign bits: the window shifts by the entry's lowest bits alone.
 constexpr uint32_t PairBits(uint32_t e) { return e & 63; }
 
@@ -101,10 +103,10 @@ __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, con
         if (b.avail < kLongestPair) used += ReloadWindow(m, b);
         const uint64_t w = b.w;
         const uint32_t e = LookupPair(root, w);
-        int32_t x = static_cast<int32_t>(CodeX(e)), y = static_cast<int32_t>(CodeY(e));
+        int32_t x = static_cast<int32_t>(LookupX(e)), y = static_cast<int32_t>(LookupY(e));
         int n;
         if (kLinbits && (e & kLookupLinbitsFollow)) {
-            n = static_cast<int>(CodeLength(e));
+            n = static_cast<int>(LookupLength(e));
             uint64_t t = w << n;
             // A 15 is extended by linbits, then a value other than 0 takes its sign bit.
             auto finish = [&](int32_t& v) {
@@ -124,7 +126,7 @@ __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, con
         } else {
             // x's sign bit, if x has one, follows the codeword, and y's follows
             // that; a sign applied to a 0 leaves it 0.
-            const uint64_t t = w << CodeLength(e);
+            const uint64_t t = w << LookupLength(e);
             const int32_t sx = static_cast<int32_t>(t >> 63);
             const int32_t sy = static_cast<int32_t>((t << ((e & kLookupNonZeroX) ? 1 : 0)) >> 63);
             x = (x ^ -sx) + sx;
@@ -204,7 +206,7 @@ int32_t FinishSpectrum(MainDataBuffer& m, int ch, int32_t pos, int32_t count1_st
     if (used > budget && pos > count1_start) pos -= 4;
     if (used != budget) SkipMainDataBits(m, budget - used);
     if (pos > 576) pos = 576;
-    out.DecodedLineCount[ch] = pos;
+    out.decoded_line_count[ch] = pos;
     for (int32_t i = pos; i < 576; ++i) out.QuantizedValues[ch][i] = 0;
     return used - budget;
 }

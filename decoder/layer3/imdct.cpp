@@ -36,7 +36,7 @@ void InverseTransformSubbands(const Kernels& k, const float* lines, int block_ty
 int TransformGranuleChannel(const Kernels& k, float* lines, const SideInfo& si, int gr, int ch, int32_t decoded_lines,
                             int32_t stereo_subbands, TransformMemory& t) {
     const BlockKind kind = BlockKindOf(si, gr, ch);
-    int32_t& active = t.ActiveSubbandCount[ch];
+    int32_t& active = t.active_subband_count[ch];
     // Outside joint stereo the lines from the decoded count on are +0: the
     // subbands above it need no transform (an all-zero subband transforms to
     // its overlap alone, which passing the overlap through gives too, but for
@@ -80,7 +80,7 @@ int TransformGranuleChannel(const Kernels& k, float* lines, const SideInfo& si, 
     // Above both the active subbands and the overlap the last granule left,
     // the output is zero: the synthesis reads only the rows below that (as
     // it rounds it up), and the overlap there stays zero without a pass.
-    int32_t& overlap_subbands = t.OverlapSubbands[ch];
+    int32_t& overlap_subbands = t.overlap_subbands[ch];
     const int rows = SynthesisRows(active > overlap_subbands ? active : overlap_subbands);
     InverseTransformSubbands(k, lines, kOverlapOnly, transformed, rows, overlap, t.SubbandSamples);
     overlap_subbands = active;

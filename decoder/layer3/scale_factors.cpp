@@ -48,7 +48,7 @@ int32_t ReadLsfScaleFactors(MainDataBuffer& m, SideInfo& si, const FrameHeader& 
     int half = 0, range = 0;
     const bool intensity_right = ch == 1 && (h.mode_extension & 1);
     if (intensity_right) {
-        s.IntensityScale = sfc & 1;
+        s.intensity_scale = sfc & 1;
         int32_t i = sfc >> 1;
         half = 1;
         si.preflag[0][ch] = 0;
@@ -82,7 +82,7 @@ int32_t ReadLsfScaleFactors(MainDataBuffer& m, SideInfo& si, const FrameHeader& 
     for (int p = 0; p < 4; ++p) nr[p] = kLsfPartitionTable[half][range][kind][p];
     int32_t* l = s.scalefac_l[0][ch];
     int32_t(*sf)[3] = s.scalefac_s[0][ch];
-    int32_t* largest = s.LargestIntensityPosition.data();
+    int32_t* largest = s.largest_intensity_position.data();
     const bool right = ch == 1;
     int32_t bits = 0;
 
@@ -129,7 +129,7 @@ int32_t ReadLsfScaleFactors(MainDataBuffer& m, SideInfo& si, const FrameHeader& 
 int32_t ReadScaleFactors(MainDataBuffer& m, SideInfo& si, const FrameHeader& h, int gr, int ch, ScaleFactors& sf) {
     for (int32_t& v : sf.scalefac_l[gr][ch]) v = 0;
     for (auto& band : sf.scalefac_s[gr][ch]) band[0] = band[1] = band[2] = 0;
-    if (!IsMpeg1(h) && ch == 1) sf.LargestIntensityPosition.fill(0);
+    if (!IsMpeg1(h) && ch == 1) sf.largest_intensity_position.fill(0);
     return IsMpeg1(h) ? ReadMpeg1ScaleFactors(m, si, gr, ch, sf) : ReadLsfScaleFactors(m, si, h, ch, sf);
 }
 

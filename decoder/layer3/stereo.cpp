@@ -40,12 +40,12 @@ int32_t IntensityPosition(const FrameHeader& h, int32_t scalefac, int32_t larges
     return scalefac == largest ? kNoIntensity : scalefac;
 }
 
-int32_t LargestLong(const ScaleFactors& sf, int band) { return sf.LargestIntensityPosition[band]; }
+int32_t LargestLong(const ScaleFactors& sf, int band) { return sf.largest_intensity_position[band]; }
 
 // Short band 12 carries no scale factor (its position is 0); like long band 21
 // it is processed without intensity, whatever an earlier granule left in entry 18.
 int32_t LargestShort(const ScaleFactors& sf, int band) {
-    return band == 12 ? 0 : sf.LargestIntensityPosition[6 + band];
+    return band == 12 ? 0 : sf.largest_intensity_position[6 + band];
 }
 
 // First band i (0..12) whose bitstream end 3 x SE[i] + 2 reaches line n.
@@ -81,8 +81,8 @@ IntensityBounds FindIntensityBounds(const QuantizedSpectrum& q, const SideInfo& 
                                     const FrameHeader& h, int gr) {
     const int32_t* le = bands.LongBandEnds;
     const int32_t* se = bands.ShortBandEnds;
-    const int32_t nzl = q.DecodedLineCount[0];
-    const int32_t nzr = q.DecodedLineCount[1];
+    const int32_t nzl = q.decoded_line_count[0];
+    const int32_t nzr = q.decoded_line_count[1];
     const int32_t* qr = q.QuantizedValues[1];
     const BlockKind kind = BlockKindOf(si, gr, 0);
     const bool short_blocks = kind != BlockKind::kLong;
@@ -166,10 +166,10 @@ int32_t JointStereoGranule(const Kernels& k, const QuantizedSpectrum& q, const S
     const int32_t(*sfs)[13][3] = sf.scalefac_s[gr];
     const BlockKind kind = BlockKindOf(si, gr, 0);
     // Both channels hold zeros from here on.
-    const int32_t end = std::max(q.DecodedLineCount[0], q.DecodedLineCount[1]);
+    const int32_t end = std::max(q.decoded_line_count[0], q.decoded_line_count[1]);
     float* left = out.SpectralSamples[0];
     float* right = out.SpectralSamples[1];
-    const int32_t is = sf.IntensityScale;
+    const int32_t is = sf.intensity_scale;
 
     const IntensityBounds found = FindIntensityBounds(q, si, bands, h, gr);
     const int32_t* bound = found.bound;

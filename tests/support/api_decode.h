@@ -4,7 +4,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "decoder/api/quv3_decoder.h"
@@ -39,11 +38,13 @@ void DecodeRestWithApi(quv3_decoder* d, ApiDecoded& out, int32_t format = QUV3_S
 ApiDecoded DecodeWithApi(const std::function<int32_t(quv3_decoder*)>& open, int32_t format = QUV3_S16);
 ApiDecoded DecodeFileWithApi(const std::string& path, int32_t format = QUV3_S16);
 
-// A real pipe, fed by a thread in chunks of 3000 bytes: the reader gets
-// whatever each read(2) delivers, and cannot seek. bytes must outlive it.
+// A real pipe, fed by a child process in chunks of 3000 bytes: the reader
+// gets whatever each read(2) delivers, and cannot seek. A process rather than
+// a thread, so that the tests run under the emulator of a cross build, whose
+// threads do not.
 struct Pipe {
     int fds[2] = {-1, -1};
-    std::thread writer;
+    int writer = -1;  // the child's process id
     explicit Pipe(const Bytes& bytes);
     ~Pipe();
     Pipe(const Pipe&) = delete;
