@@ -10,7 +10,8 @@ win64=$(cd "$1" && pwd) win32=$(cd "$2" && pwd) quvdec=$3 fixtures=$(cd "$4" && 
 src=$(cd "$(dirname "$0")/../.." && pwd)
 tmp=$(mktemp -d)
 export WINEPREFIX="$tmp/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$tmp"; }
+xvfb=
+cleanup() { wineserver -k >/dev/null 2>&1 || true; [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true; rm -rf "$tmp"; }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -133,12 +134,18 @@ for _ in $(seq 1 60); do kill -0 $pid 2>/dev/null || exit 0; sleep 0.5; done
 echo "updater.exe did not exit"; kill $pid; exit 1
 INNER
 chmod +x "$tmp/answer.sh"
-# Each GUI run starts a new wineserver, so that the desktop process opens on its X display.
-run() {
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
-  timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" "$tmp/answer.sh" "$prog" "$@"
-}
+# One X display for every GUI run, and a new wineserver started with it, so
+# that the desktop process opens on that display; the server stays up between
+# the runs instead of starting Wine over for each.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 1 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
+[ -s "$tmp/display" ] || fail "Xvfb did not start"
+export DISPLAY=:$(cat "$tmp/display")
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+wineserver -p
+run() { timeout 300 "$tmp/answer.sh" "$prog" "$@"; }
 
 run "Update info:" Return "Ready: " Return || fail "yes run"
 [ -f "$prog/kick.wav" ] && [ -f "$prog/snare.wav" ] || fail "converted files next to the sources"
