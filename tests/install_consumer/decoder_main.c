@@ -22,10 +22,9 @@ static void* ReadAll(const char* path, size_t* bytes) {
 int main(int argc, char** argv) {
     size_t bytes = 0;
     void* data = argc == 2 ? ReadAll(argv[1], &bytes) : NULL;
-    size_t align = quv3_decoder_alignment();
-    size_t size = (quv3_decoder_size() + align - 1) / align * align;
-    void* memory = aligned_alloc(align, size);
-    quv3_decoder* d = memory ? quv3_decoder_init(memory, size) : NULL;
+    size_t align = quv3_decoder_alignment(), size = quv3_decoder_size();
+    unsigned char* block = malloc(size + align);
+    quv3_decoder* d = block ? quv3_decoder_init(block + (align - (uintptr_t)block % align) % align, size) : NULL;
     quv3_info info;
     int ok = data && d && quv3_open_memory(d, data, bytes, 0) == QUV3_OK && quv3_get_info(d, &info) == QUV3_OK;
     int frames = 0;
@@ -40,7 +39,7 @@ int main(int argc, char** argv) {
     }
     ok = ok && quv3_close(d) == QUV3_OK;
     if (ok) printf("%d Hz, %d channels, %d frames, %lld samples\n", info.sample_rate, info.channels, frames, samples);
-    free(memory);
+    free(block);
     free(data);
     return ok && frames > 1 ? 0 : 1;
 }
