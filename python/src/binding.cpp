@@ -31,6 +31,10 @@
 #endif
 #endif
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "quv3_decoder.h"
 
 namespace py = pybind11;
@@ -127,6 +131,9 @@ int64_t ReadFile(void* user, void* buffer, int64_t n) {
         return k;
     } catch (py::error_already_set& e) {
         r.Keep(e);
+    } catch (py::builtin_exception& e) {
+        e.set_error();
+        KeepCurrentError(r);
     } catch (std::exception& e) {
         PyErr_SetString(PyExc_RuntimeError, e.what());
         KeepCurrentError(r);
@@ -143,6 +150,9 @@ int32_t SeekFile(void* user, int64_t offset) {
         return 0;
     } catch (py::error_already_set& e) {
         r.Keep(e);
+    } catch (py::builtin_exception& e) {
+        e.set_error();
+        KeepCurrentError(r);
     } catch (std::exception& e) {
         PyErr_SetString(PyExc_RuntimeError, e.what());
         KeepCurrentError(r);
@@ -196,8 +206,24 @@ void Deliver(Pending& p, int64_t n, int channels, void* out, int32_t format, boo
     p.count -= n;
 }
 
-// Output memory the binding allocates and a NumPy array takes over.
+// Output memory the binding allocates and a NumPy array takes over. A whole
+// stream's samples run to hundreds of megabytes, and touching fresh 4 KiB
+// pages one fault at a time costs more than decoding into them; large
+// buffers are aligned to 2 MiB and asked for in huge pages where the system
+// gives them on request.
+void AdviseHugePages(char* p, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kHuge = uintptr_t{1} << 21;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)p, (void)bytes;
+#endif
+}
+
 struct OutputBuffer {
+    static constexpr size_t kLarge = size_t{4} << 20;
     char* data = nullptr;
     int64_t capacity = 0;  // samples per channel
     size_t frame_bytes = 0;
@@ -205,10 +231,16 @@ struct OutputBuffer {
     ~OutputBuffer() { std::free(data); }
     bool Reserve(int64_t samples) {
         if (samples <= capacity) return true;
-        void* p = std::realloc(data, std::max<size_t>(1, static_cast<size_t>(samples) * frame_bytes));
+        const size_t bytes = std::max<size_t>(1, static_cast<size_t>(samples) * frame_bytes);
+        void* p = nullptr;
+#if !defined(_WIN32)
+        if (data == nullptr && bytes >= kLarge && posix_memalign(&p, size_t{1} << 21, bytes) != 0) p = nullptr;
+#endif
+        if (p == nullptr) p = std::realloc(data, bytes);
         if (p == nullptr) return false;
         data = static_cast<char*>(p);
         capacity = samples;
+        if (bytes >= kLarge) AdviseHugePages(data, bytes);
         return true;
     }
     // Room for at least samples more, growing by half at a time.
