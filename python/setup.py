@@ -92,6 +92,12 @@ def decoder_sources(gnu):
     return [(str(ROOT / n), options.get(n, [])) for n in names]
 
 
+def decoder_files():
+    """Every decoder source and header: a change to any rebuilds the extension."""
+    return sorted(str(p) for p in (ROOT / "decoder").rglob("*") if p.suffix in (".cpp", ".h")) + \
+        [str(ROOT / "CMakeLists.txt")]
+
+
 def soxr_available():
     """libsoxr's header: resampling is built in where it is (the library itself is loaded when used)."""
     if os.environ.get("QUV3_NO_SOXR"):
@@ -139,6 +145,7 @@ setup(
             include_dirs=[str(ROOT / "decoder" / "api")],
             define_macros=[("QUV3_DECODER_STATIC", "1")],
             extra_compile_args=BINDING_FLAGS,
+            depends=decoder_files(),
             libraries=["m"] if os.name != "nt" else [],
             cxx_std=20,
         )

@@ -1,5 +1,7 @@
 """quv3.read against the C library's own output (quvdec), and soundfile's shapes."""
 
+import subprocess
+
 import numpy as np
 import pytest
 import soundfile
@@ -91,3 +93,9 @@ def test_bad_arguments_are_refused():
         quv3.read(path, samplerate=0)
     with pytest.raises(TypeError):
         quv3.read(12345)
+
+
+def test_the_extension_stands_alone():
+    # The decoder is linked in; libsoxr is loaded only when resampling.
+    ldd = subprocess.run(["ldd", quv3._quv3.__file__], capture_output=True, text=True, check=True).stdout
+    assert "quv3" not in ldd and "soxr" not in ldd, ldd
