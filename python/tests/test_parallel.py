@@ -2,6 +2,8 @@
 cluster of two worker processes. Paths and bytes travel; decoders do not."""
 
 import sys
+import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import cloudpickle
@@ -10,7 +12,7 @@ import numpy as np
 import pytest
 
 import quv3
-from conftest import ALL_FIXTURES
+from conftest import ALL_FIXTURES, FIXTURES
 
 
 def figures(source):
@@ -26,6 +28,29 @@ def test_four_threads_give_the_serial_arrays():
     with ThreadPoolExecutor(4) as pool:
         threaded = list(pool.map(lambda p: quv3.read(p, "int16")[0], paths))
     assert all(np.array_equal(a, b) for a, b in zip(serial, threaded))
+
+
+def test_the_gil_is_released_while_decoding():
+    # 450 s of audio in one stream (a bare stream repeated): a decode long
+    # enough for the main thread to be scheduled during it.
+    data = (FIXTURES / "m44_320_notag.mp3").read_bytes() * 300
+    stamps, span = [], []
+    with quv3.Decoder(data) as d:
+        def decode():
+            t0 = time.perf_counter()
+            d.read()
+            span.extend([t0, time.perf_counter()])
+
+        worker = threading.Thread(target=decode)
+        worker.start()
+        while worker.is_alive():
+            stamps.append(time.perf_counter())
+            time.sleep(0.001)
+        worker.join()
+    # Python code ran in this thread while the other was inside the decoder:
+    # in the middle of its call, not only where the call begins or ends.
+    quarter = (span[1] - span[0]) / 4
+    assert any(span[0] + quarter < s < span[1] - quarter for s in stamps), (span, len(stamps))
 
 
 def test_the_dask_recipe_on_a_local_cluster_equals_the_serial_figures():
