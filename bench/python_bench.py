@@ -1,13 +1,15 @@
-"""quv3.read against the C library (quvdec) and against soundfile.read and
-audioread on the same files in the same run, then quv3.read in a thread pool.
+"""quv3.read against the C library, and against soundfile.read and audioread
+on the same files in the same run, then quv3.read in a thread pool.
 
 CPU seconds are the median of the rounds: the process's own for the Python
 readers (time.process_time around the call; audioread adds its children, the
-ffmpeg it runs), the child's for quvdec, which writes raw samples of the same
-format to /dev/null. The thread pool's figures are wall-clock times over
-decoding every file `copies` times, 1, 2 and 4 workers.
+ffmpeg it runs), the child's for the C library's two hosts: whole_read
+(bench/whole_read.cpp), which decodes the file into one buffer of its own as
+quv3.read does, the reference of the "x C" columns; and quvdec, which writes
+raw samples of the same format to /dev/null. The thread pool's figures are
+wall-clock times over decoding every file `copies` times, 1, 2 and 4 workers.
 
-Usage: python_bench.py --quvdec PATH [--rounds N] [--copies N] FILE...
+Usage: python_bench.py --quvdec PATH --whole PATH [--rounds N] [--copies N] FILE...
 Run by scripts/bench --python with the package installed in build/python-venv.
 """
 
@@ -42,6 +44,10 @@ def quvdec(path, fmt, exe):
     subprocess.run([exe, "-q", "--raw", "-f", fmt, "-o", "/dev/null", path], check=True)
 
 
+def whole_read(path, fmt, exe):
+    subprocess.run([exe, path, fmt], check=True, stdout=subprocess.DEVNULL)
+
+
 def soundfile_read(path, dtype):
     import soundfile
 
@@ -66,6 +72,7 @@ def processor():
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--quvdec", required=True)
+    ap.add_argument("--whole", required=True)
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--copies", type=int, default=4)
     ap.add_argument("files", nargs="+")
@@ -85,9 +92,11 @@ def main():
         info = quv3.info(path)
         length = f"{info.duration:.0f} s" if info.duration else "?"
         name = os.path.basename(path)
-        c = {fmt: cpu_of(lambda: quvdec(path, fmt, a.quvdec), a.rounds) for fmt in ("s16", "f32")}
+        c = {fmt: cpu_of(lambda: whole_read(path, fmt, a.whole), a.rounds) for fmt in ("s16", "f32")}
         rows = [
-            ("C library (quvdec -q --raw)", c["s16"], c["f32"]),
+            ("C library, into memory (whole_read)", c["s16"], c["f32"]),
+            ("C library, quvdec -q --raw to /dev/null", cpu_of(lambda: quvdec(path, "s16", a.quvdec), a.rounds),
+             cpu_of(lambda: quvdec(path, "f32", a.quvdec), a.rounds)),
             ("quv3.read", cpu_of(lambda: quv3.read(path, "int16"), a.rounds),
              cpu_of(lambda: quv3.read(path, "float32"), a.rounds)),
             ("soundfile.read", cpu_of(lambda: soundfile_read(path, "int16"), a.rounds),
@@ -103,21 +112,21 @@ def main():
     sources = [p for p in a.files for _ in range(a.copies)]
     audio = sum(quv3.info(p).duration or 0 for p in sources)
     print(f"thread pool: quv3.read(path, 'int16') over {len(sources)} decodes ({audio:.0f} s of audio)")
-    print("| workers | wall s | speed-up |")
-    print("|---|---|---|")
+    print("| workers | wall s | speed-up | cores busy (CPU s / wall s) |")
+    print("|---|---|---|---|")
     base = None
     for workers in (1, 2, 4):
-        walls = []
+        runs = []
         for _ in range(max(1, a.rounds // 2)):
-            t0 = time.perf_counter()
+            t0, c0 = time.perf_counter(), time.process_time()
             with ThreadPoolExecutor(workers) as pool:
                 for _ in pool.map(lambda p: quv3.read(p, "int16"), sources):
                     pass
-            walls.append(time.perf_counter() - t0)
-        wall = statistics.median(walls)
+            runs.append((time.perf_counter() - t0, time.process_time() - c0))
+        wall, cpu = sorted(runs)[len(runs) // 2]
         base = base or wall
-        print(f"| {workers} | {wall:.3f} | {base / wall:.2f} |")
-
+        print(f"| {workers} | {wall:.3f} | {base / wall:.2f} | {cpu / wall:.2f} |")
+    print(f"load average after: {os.getloadavg()[0]:.2f}")
 
 if __name__ == "__main__":
     main()
