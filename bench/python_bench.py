@@ -3,10 +3,10 @@ on the same files in the same run, then quv3.read in a thread pool.
 
 CPU seconds are the median of the rounds: the process's own for the Python
 readers (time.process_time around the call; audioread adds its children, the
-ffmpeg it runs), the child's for the C library's two hosts: whole_read
-(bench/whole_read.cpp), which decodes the file into one buffer of its own as
-quv3.read does, the reference of the "x C" columns; and quvdec, which writes
-raw samples of the same format to /dev/null. The thread pool's figures are
+ffmpeg it runs); for the C library, the decodes whole_read
+(bench/whole_read.cpp) times in its own process, each into one buffer of its
+own as quv3.read does, the reference of the "x C" columns, and quvdec's as a
+child process writing raw samples of the same format to /dev/null. The thread pool's figures are
 wall-clock times over decoding every file `copies` times, 1, 2 and 4 workers.
 
 Usage: python_bench.py --quvdec PATH --whole PATH [--rounds N] [--copies N] FILE...
@@ -44,8 +44,10 @@ def quvdec(path, fmt, exe):
     subprocess.run([exe, "-q", "--raw", "-f", fmt, "-o", "/dev/null", path], check=True)
 
 
-def whole_read(path, fmt, exe):
-    subprocess.run([exe, path, fmt], check=True, stdout=subprocess.DEVNULL)
+def whole_read(path, fmt, exe, rounds):
+    """The median CPU seconds whole_read measured itself, over its decodes in one process."""
+    out = subprocess.run([exe, path, fmt, str(rounds)], check=True, capture_output=True, text=True).stdout
+    return float(out)
 
 
 def soundfile_read(path, dtype):
@@ -92,7 +94,7 @@ def main():
         info = quv3.info(path)
         length = f"{info.duration:.0f} s" if info.duration else "?"
         name = os.path.basename(path)
-        c = {fmt: cpu_of(lambda: whole_read(path, fmt, a.whole), a.rounds) for fmt in ("s16", "f32")}
+        c = {fmt: whole_read(path, fmt, a.whole, a.rounds) for fmt in ("s16", "f32")}
         rows = [
             ("C library, into memory (whole_read)", c["s16"], c["f32"]),
             ("C library, quvdec -q --raw to /dev/null", cpu_of(lambda: quvdec(path, "s16", a.quvdec), a.rounds),
