@@ -88,7 +88,8 @@ class Info:
     encoder's frame count, with its delay and padding when gapless),
     "counted" (the frames counted by their headers), "estimated" (from the
     size and the bitrate, for a stream of an hour or more) or "unknown" (an
-    input read forward only; frames and duration are then None).
+    input read forward only whose first frame gives no frame count; frames
+    and duration are then None).
     """
 
     name: str
