@@ -491,8 +491,7 @@ int DecodeJob(const Job& job, const Options& o, int slot, int index, int parts, 
     }
     const int64_t expected = span.count >= 0 ? span.count : info.total_samples - span.first;
     progress.total += expected > 0 ? expected : 0;
-    const std::vector<uint8_t> header =
-        WaveHeader(sink.format, sink.channels, rate, streamed ? 0xFFFFFFFFu : 0);
+    const std::vector<uint8_t> header = WaveHeader(sink.format, sink.channels, rate, streamed ? 0xFFFFFFFFu : 0);
     if (!o.raw) sink.Store(header.data(), header.size());
     int64_t samples = 0;
     quv3_damage damage{};

@@ -398,7 +398,7 @@ def read(source, dtype="float32", *, start=0, stop=None, gapless=True, mono=Fals
             if total is not None:
                 start, stop, _ = slice(start, stop).indices(total)
                 stop = max(stop, start)
-            count = -1 if stop is None else max(stop - start, 0)
+            count = -1 if stop is None else max(int(stop) - int(start), 0)
             if count != 0 and start > 0:
                 try:
                     reached = d.seek(start)

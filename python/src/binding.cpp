@@ -53,13 +53,20 @@ PyObject* g_error_class = nullptr;
 
 std::string Describe(int32_t code) {
     switch (code) {
-        case QUV3_NO_SYNC: return "no MPEG audio frame header at the start of the data";
-        case QUV3_END: return "no further frame";
-        case QUV3_CANNOT_OPEN: return "cannot open";
-        case QUV3_NOT_LAYER3: return "not an MPEG Layer III stream";
-        case QUV3_CANNOT_SEEK: return "the input cannot seek";
-        case QUV3_BAD_CALL: return "bad call";
-        default: return "unknown error";
+        case QUV3_NO_SYNC:
+            return "no MPEG audio frame header at the start of the data";
+        case QUV3_END:
+            return "no further frame";
+        case QUV3_CANNOT_OPEN:
+            return "cannot open";
+        case QUV3_NOT_LAYER3:
+            return "not an MPEG Layer III stream";
+        case QUV3_CANNOT_SEEK:
+            return "the input cannot seek";
+        case QUV3_BAD_CALL:
+            return "bad call";
+        default:
+            return "unknown error";
     }
 }
 
@@ -70,12 +77,12 @@ std::string Describe(int32_t code) {
 // read as the end of the input, so the first exception is kept here and
 // raised by the binding when the library call returns.
 struct FileReader {
-    py::object call;       // the file's readinto, or its read
+    py::object call;  // the file's readinto, or its read
     bool readinto = false;
-    py::object seek;       // None for an input read forward only
-    int64_t base = 0;      // the file's position when opened: the stream's offset 0
-    int64_t length = -1;   // bytes from base to the end; -1 when unknown
-    py::object scratch;    // the bytearray readinto fills
+    py::object seek;      // None for an input read forward only
+    int64_t base = 0;     // the file's position when opened: the stream's offset 0
+    int64_t length = -1;  // bytes from base to the end; -1 when unknown
+    py::object scratch;   // the bytearray readinto fills
     std::atomic<bool> failed{false};
     std::optional<py::error_already_set> error;
 
@@ -126,8 +133,7 @@ int64_t ReadFile(void* user, void* buffer, int64_t n) {
         const int64_t k = view.len;
         if (k <= n) std::memcpy(buffer, view.buf, static_cast<size_t>(k));
         PyBuffer_Release(&view);
-        if (k > n)
-            throw py::value_error("read(" + std::to_string(n) + ") returned " + std::to_string(k) + " bytes");
+        if (k > n) throw py::value_error("read(" + std::to_string(n) + ") returned " + std::to_string(k) + " bytes");
         return k;
     } catch (py::error_already_set& e) {
         r.Keep(e);
@@ -181,8 +187,10 @@ template <typename Out>
 void StoreMixed(const float* s, int64_t n, Out* out) {
     for (int64_t k = 0; k < n; ++k) {
         const float m = (s[2 * k] + s[2 * k + 1]) * 0.5f;
-        if constexpr (sizeof(Out) == 4) out[k] = m;
-        else out[k] = quv3_f32_to_s16(m);
+        if constexpr (sizeof(Out) == 4)
+            out[k] = m;
+        else
+            out[k] = quv3_f32_to_s16(m);
     }
 }
 
@@ -269,7 +277,7 @@ constexpr int32_t kNoMemory = -1000;
 // ------------------------------------------------------------ the decoder
 
 class Decoder {
-public:
+   public:
     Decoder() {
         const size_t align = quv3_decoder_alignment(), size = quv3_decoder_size();
         memory_.reset(new unsigned char[size + align]);
@@ -384,7 +392,9 @@ public:
         for (const auto& [key, value] : fields) {
             // Bounded by the field, and decoded leniently: the text comes from the file.
             const size_t n = strnlen(value, sizeof t.title);
-            d[key] = py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(value, static_cast<py::ssize_t>(n), "replace"));
+            PyObject* text = PyUnicode_DecodeUTF8(value, static_cast<py::ssize_t>(n), "replace");
+            if (text == nullptr) throw py::error_already_set();
+            d[key] = py::reinterpret_steal<py::object>(text);
         }
         return d;
     }
@@ -408,14 +418,13 @@ public:
         if (p.count > 0 && p.format == QUV3_S16 && (format == QUV3_F32 || mix)) Redecode();
         OutputBuffer out;
         out.frame_bytes = static_cast<size_t>(mix ? 1 : channels) * (format == QUV3_F32 ? 4 : 2);
-        int64_t first = frames;
-        if (frames < 0) {
-            // Room for what the stream says is left (and a frame, so the
-            // last decodes in place); the buffer grows past a wrong total.
-            const int64_t left = info_.total_samples - Position();
-            first = (info_.total_kind != QUV3_TOTAL_UNKNOWN && left > 0 ? left : int64_t{1} << 18) +
-                    QUV3_MAX_FRAME_SAMPLES;
-        }
+        // Room for what the stream says is left (and a frame, so the last
+        // decodes in place), or for the count asked for where that is less;
+        // the buffer grows past a wrong total.
+        const int64_t left = info_.total_samples - Position();
+        int64_t first = (info_.total_kind != QUV3_TOTAL_UNKNOWN ? std::max<int64_t>(left, 0) : int64_t{1} << 18) +
+                        QUV3_MAX_FRAME_SAMPLES;
+        if (frames >= 0) first = std::min(first, frames);
         if (!out.Reserve(first)) throw std::bad_alloc();
         int64_t got = 0;
         int32_t status;
@@ -462,8 +471,8 @@ public:
         // An input read forward only: decoded up to n, the samples dropped.
         const int64_t at = Position();
         if (n < at)
-            Raise(r, name_ + ": cannot seek back to sample " + std::to_string(n) +
-                         " on an input read forward only (" + std::to_string(r) + ")");
+            Raise(r, name_ + ": cannot seek back to sample " + std::to_string(n) + " on an input read forward only (" +
+                         std::to_string(r) + ")");
         int32_t status;
         {
             py::gil_scoped_release nogil;
@@ -486,7 +495,7 @@ public:
         Release();
     }
 
-private:
+   private:
     // One call at a time on a decoder: a second thread, or a reader callback
     // calling back into its own decoder, is refused instead of racing it.
     struct Busy {
@@ -528,7 +537,8 @@ private:
     void Redecode() {
         const int64_t at = Position();
         if (!info_.seekable)
-            Raise(QUV3_CANNOT_SEEK, name_ + ": float samples after 16-bit ones within a frame need an input that can seek");
+            Raise(QUV3_CANNOT_SEEK,
+                  name_ + ": float samples after 16-bit ones within a frame need an input that can seek");
         int32_t r;
         {
             py::gil_scoped_release nogil;
@@ -568,8 +578,10 @@ private:
                 p.offset = 0;
                 p.count = n;
             }
-            if (r == QUV3_END) ended_ = true;
-            else if (r != 0) return r;
+            if (r == QUV3_END)
+                ended_ = true;
+            else if (r != 0)
+                return r;
         }
         return 0;
     }
@@ -592,8 +604,10 @@ private:
             const int32_t r = quv3_decode_frame(d_, p.values, QUV3_F32, &k);
             p.offset = 0;
             p.count = k;
-            if (r == QUV3_END) ended_ = true;
-            else if (r != 0) return r;
+            if (r == QUV3_END)
+                ended_ = true;
+            else if (r != 0)
+                return r;
         }
         return 0;
     }
@@ -643,7 +657,9 @@ const Soxr* LoadSoxr() {
         Soxr s;
 #if defined(_WIN32)
         HMODULE lib = LoadLibraryA("soxr.dll");
-        auto find = [&](const char* name) { return lib ? reinterpret_cast<void*>(GetProcAddress(lib, name)) : nullptr; };
+        auto find = [&](const char* name) {
+            return lib ? reinterpret_cast<void*>(GetProcAddress(lib, name)) : nullptr;
+        };
 #else
         void* lib = dlopen("libsoxr.so.0", RTLD_NOW | RTLD_LOCAL);
         if (lib == nullptr) lib = dlopen("libsoxr.0.dylib", RTLD_NOW | RTLD_LOCAL);
@@ -688,14 +704,16 @@ py::array_t<float> Resample(const py::array_t<float, py::array::c_style | py::ar
             for (;;) {
                 out.resize((made_total + room) * channels);
                 size_t used = 0, made = 0;
-                error = soxr->process(r, flushing ? nullptr : s + used_total * channels,
-                                      flushing ? 0 : frames - used_total, &used, out.data() + made_total * channels,
-                                      room, &made);
+                error =
+                    soxr->process(r, flushing ? nullptr : s + used_total * channels, flushing ? 0 : frames - used_total,
+                                  &used, out.data() + made_total * channels, room, &made);
                 if (error != nullptr) break;
                 used_total += used;
                 made_total += made;
-                if (!flushing && used_total >= frames) flushing = true;
-                else if (flushing && made < room) break;
+                if (!flushing && used_total >= frames)
+                    flushing = true;
+                else if (flushing && made < room)
+                    break;
             }
             out.resize(made_total * channels);
         }

@@ -8,6 +8,7 @@ import soundfile
 
 import quv3
 from conftest import ALL_FIXTURES, FIXTURES, reference
+from test_sources import Stream
 
 
 @pytest.mark.parametrize("path", ALL_FIXTURES, ids=lambda p: p.name)
@@ -45,6 +46,10 @@ def test_start_and_stop_slice_the_whole_decode_as_soundfile_does():
             part, _ = quv3.read(path, dtype, start=start, stop=stop)
             expected = whole[start:stop] if dtype == "float32" else quv3.read(path, "int16")[0][start:stop]
             assert np.array_equal(part, expected), (start, stop, dtype)
+    # An input read forward only: decoded up to start, or whole for a negative start.
+    for start, stop in [(5000, 40000), (-3000, -5), (1151, None), (n + 10, None)]:
+        stream = Stream(path.read_bytes())
+        assert np.array_equal(quv3.read(stream, start=start, stop=stop)[0], whole[start:stop]), (start, stop)
     # soundfile's own slicing of its own decode, the same rule
     theirs = soundfile.read(path, start=-3000, stop=-5, dtype="float32")[0]
     assert len(theirs) == len(quv3.read(path, start=-3000, stop=-5)[0])
