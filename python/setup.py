@@ -25,9 +25,12 @@ ROOT = HERE.parent
 
 # The options every decoder file is built with, as CMakeLists.txt gives them:
 # no contraction into fused multiply-adds (every kernel level gives the plain
-# level's samples), no exceptions, and the Release optimisation.
+# level's samples), no exceptions, and the Release optimisation. Python's own
+# compile options come first and are undone where they differ from the C
+# library's: -fwrapv and the stack protector cost the decoder 6 to 7 % of its
+# time.
 DECODER_FLAGS = ["-std=c++20", "-ffp-contract=off", "-fno-exceptions", "-fno-rtti", "-fvisibility=hidden",
-                 "-O3", "-DNDEBUG", "-g0", "-Wall", "-Wextra"]
+                 "-O3", "-DNDEBUG", "-g0", "-Wall", "-Wextra", "-fno-wrapv", "-fno-stack-protector"]
 BINDING_FLAGS = ["-ffp-contract=off", "-O3", "-DNDEBUG"]
 
 
