@@ -331,10 +331,13 @@ def _open(core, source, gapless):
         seekable = _seekable(source)
         if seekable:
             # The stream starts where the file is now.
-            base = source.tell()
-            source.seek(0, io.SEEK_END)
-            length = source.tell() - base
-            source.seek(base)
+            try:
+                base = source.tell()
+                source.seek(0, io.SEEK_END)
+                length = source.tell() - base
+                source.seek(base)
+            except (OSError, ValueError):  # says it can seek, but cannot
+                seekable, base, length = False, 0, -1
         core.open_file(source, readinto, seekable, base, length, gapless, name)
         return name
     raise TypeError(f"quv3 reads a path, a bytes-like object or a binary file object, not {type(source).__name__}")

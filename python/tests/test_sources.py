@@ -1,10 +1,14 @@
 """Every kind of source gives the same samples; what cannot be decoded raises
 quv3.Error naming the source, and nothing a source holds crashes the interpreter."""
 
+import functools
+import http.server
 import io
 import mmap
 import random
 import shutil
+import threading
+import urllib.request
 
 import numpy as np
 import pytest
@@ -50,6 +54,24 @@ def test_every_source_gives_the_same_samples(name, tmp_path):
             assert np.array_equal(got, truth), kind
             if hasattr(source, "close"):
                 source.close()
+
+
+def test_an_http_response_body_is_read_as_it_comes():
+    class Quiet(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+
+    handler = functools.partial(Quiet, directory=str(FIXTURES))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    try:
+        url = f"http://127.0.0.1:{server.server_address[1]}/gapless22_vbr.mp3"
+        with urllib.request.urlopen(url, timeout=30) as body:
+            got, rate = quv3.read(body, "int16", always_2d=True)
+    finally:
+        server.shutdown()
+        server.server_close()
+    assert rate == 22050 and np.array_equal(got, reference(FIXTURES / "gapless22_vbr.mp3", "int16"))
 
 
 def test_a_file_object_is_read_from_where_it_stands():
