@@ -380,6 +380,10 @@ def read(source, dtype="float32", *, start=0, stop=None, gapless=True, mono=Fals
     their mean. samplerate resamples (libsoxr, very high quality) from the
     stream's rate; the returned rate is then that one. int16 output of a mix
     or a resampling is the float result rounded by the library's rule.
+
+    Raises quv3.Error when the source cannot be opened or decoded, and when
+    the stream ends before the samples its headers promise (a truncated
+    file); a Decoder reads what there is.
     """
     name, fmt = _format_of(dtype)
     rate_out = None if samplerate is None else int(samplerate)
@@ -395,8 +399,12 @@ def read(source, dtype="float32", *, start=0, stop=None, gapless=True, mono=Fals
         total = d.frames if d.info.frames_kind in ("exact", "counted") else None
         negative = start < 0 or (stop is not None and stop < 0)
         if total is None and negative:
-            # The end is known only once decoded: all of it, then the slice.
-            data = core.read(-1, work, mono)[start:stop]
+            # The end is known only once decoded: all of it, then the slice
+            # (a copy where it is small, not a view holding the whole).
+            whole = core.read(-1, work, mono)
+            data = whole[start:stop]
+            if 2 * len(data) < len(whole):
+                data = data.copy()
         else:
             if total is not None:
                 start, stop, _ = slice(start, stop).indices(total)
