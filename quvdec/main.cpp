@@ -8,6 +8,7 @@
 // written to a temporary file next to it, which one rename puts in its place
 // once the last frame is written and which goes on any failure or interrupt.
 #if defined(_WIN32)
+#include <io.h>
 #include <windows.h>
 #define isatty _isatty
 #define STDERR_FILENO 2

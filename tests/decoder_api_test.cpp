@@ -2,13 +2,11 @@
 // skipped and reported exactly, streams that cannot seek say so, and the
 // decoder's own checks hold.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "decoder/api/quv3.h"
 #include "decoder/api/quv3_decoder.h"
@@ -37,34 +35,6 @@ struct MemoryReader {
         return 0;
     }
     static int64_t Size(void* u) { return static_cast<int64_t>(static_cast<MemoryReader*>(u)->bytes->size()); }
-};
-
-// A real pipe, fed by a thread in chunks of 3000 bytes: the reader gets
-// whatever each read(2) delivers, and cannot seek.
-struct Pipe {
-    int fds[2] = {-1, -1};
-    std::thread writer;
-    explicit Pipe(const Bytes& bytes) {
-        if (pipe(fds) != 0) return;
-        writer = std::thread([this, &bytes] {
-            for (size_t at = 0; at < bytes.size();) {
-                const size_t n = std::min<size_t>(3000, bytes.size() - at);
-                const ssize_t w = write(fds[1], bytes.data() + at, n);
-                if (w <= 0) break;
-                at += static_cast<size_t>(w);
-            }
-            close(fds[1]);
-        });
-    }
-    ~Pipe() {
-        close(fds[0]);  // a writer still blocked gets EPIPE
-        if (writer.joinable()) writer.join();
-    }
-    static int64_t Read(void* u, void* buffer, int64_t n) {
-        const ssize_t r = read(static_cast<Pipe*>(u)->fds[0], buffer, static_cast<size_t>(n));
-        return r;
-    }
-    quv3_reader Reader() { return quv3_reader{Read, nullptr, nullptr, this}; }
 };
 
 ApiDecoded FromMemory(const Bytes& b) {

@@ -90,7 +90,7 @@ TEST(HuffmanDecode, Table1PairWithSignBit) {
     EXPECT_EQ(DecodeSpectrum(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized), 0);
     EXPECT_EQ(g.q()[0], -1);
     EXPECT_EQ(g.q()[1], 0);
-    EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 2);
+    EXPECT_EQ(g.s->quantized.decoded_line_count[0], 2);
     EXPECT_EQ(g.s->main_data.bit_pos, 3);
     for (int i = 2; i < 576; ++i) ASSERT_EQ(g.q()[i], 0);
 }
@@ -105,7 +105,7 @@ TEST(HuffmanDecode, Count1TableBQuadruple) {
     EXPECT_EQ(g.q()[1], 0);
     EXPECT_EQ(g.q()[2], 1);
     EXPECT_EQ(g.q()[3], 0);
-    EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 4);
+    EXPECT_EQ(g.s->quantized.decoded_line_count[0], 4);
     EXPECT_EQ(g.s->main_data.bit_pos, 6);
 }
 
@@ -146,7 +146,7 @@ TEST(HuffmanDecode, QuadrupleAtLine574FillsTheSpareSlots) {
     EXPECT_EQ(g.q()[575], 0);
     EXPECT_EQ(g.q()[576], 1);
     EXPECT_EQ(g.q()[577], 0);
-    EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 576);
+    EXPECT_EQ(g.s->quantized.decoded_line_count[0], 576);
 }
 
 // Stuffing bits after the last count1 quadruple: the quadruple begun in them
@@ -163,7 +163,7 @@ TEST(HuffmanDecode, QuadrupleRunningPastTheBudgetIsDropped) {
         EXPECT_EQ(decode(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized), 3);
         const int32_t want[10] = {-1, 0, -1, 0, 1, 0, 0, 0, 0, 0};
         for (int i = 0; i < 10; ++i) EXPECT_EQ(g.q()[i], want[i]) << "line " << i;
-        EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 6);
+        EXPECT_EQ(g.s->quantized.decoded_line_count[0], 6);
         EXPECT_EQ(g.s->main_data.bit_pos, 11);
     }
 }
@@ -172,13 +172,13 @@ TEST(HuffmanDecode, LeftoverBitsAreSkipped) {
     Granule g = LongGranule(288, 0, 0, 20);
     LoadMainData(g.s->main_data, BitWriter{});
     EXPECT_EQ(DecodeSpectrum(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized), -20);
-    EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 576);
+    EXPECT_EQ(g.s->quantized.decoded_line_count[0], 576);
     EXPECT_EQ(g.s->main_data.bit_pos, 20);
     // Budget used up exactly at line 300: the rest is zero and the position stays.
     Granule h = LongGranule(150, 0, 0, 0);
     LoadMainData(h.s->main_data, BitWriter{});
     EXPECT_EQ(DecodeSpectrum(h.s->main_data, h.s->side_info, h.s->bands, 0, 0, 0, h.s->quantized), 0);
-    EXPECT_EQ(h.s->quantized.DecodedLineCount[0], 300);
+    EXPECT_EQ(h.s->quantized.decoded_line_count[0], 300);
     EXPECT_EQ(h.s->main_data.bit_pos, 0);
     for (int i = 300; i < 576; ++i) ASSERT_EQ(h.q()[i], 0);
     // Scale-factor bits beyond part2_3_length make a negative budget: count1 does not run.
@@ -187,7 +187,7 @@ TEST(HuffmanDecode, LeftoverBitsAreSkipped) {
     n.s->main_data.bit_pos = 40;
     EXPECT_EQ(DecodeSpectrum(n.s->main_data, n.s->side_info, n.s->bands, 0, 0, 12, n.s->quantized), 2);  // nothing read, budget -2
     EXPECT_EQ(n.s->main_data.bit_pos, 38);
-    EXPECT_EQ(n.s->quantized.DecodedLineCount[0], 0);
+    EXPECT_EQ(n.s->quantized.decoded_line_count[0], 0);
 }
 
 TEST(HuffmanRegions, LongBlockBoundariesFromTheRegionCounts) {
@@ -238,7 +238,7 @@ TEST(HuffmanMalformed, OutOfRangeSideInformationStaysInBounds) {
         Granule g = LongGranule(511, 15, 0, 4095);  // big_values far above 288
         LoadMainData(g.s->main_data, noise);
         DecodeSpectrum(g.s->main_data, g.s->side_info, g.s->bands, 0, 0, 0, g.s->quantized);
-        EXPECT_EQ(g.s->quantized.DecodedLineCount[0], 576);
+        EXPECT_EQ(g.s->quantized.decoded_line_count[0], 576);
         EXPECT_EQ(g.s->main_data.bit_pos, 4095);
     }
     for (int t : {4, 14}) {
@@ -290,7 +290,7 @@ TEST(HuffmanDecode, LookupTablesAgreeWithTheBucketSearch) {
                                                            search->quantized);
         ASSERT_EQ(over_fast, over_search) << "trial " << trial;
         ASSERT_EQ(fast->main_data.bit_pos, search->main_data.bit_pos) << "trial " << trial;
-        ASSERT_EQ(fast->quantized.DecodedLineCount[0], search->quantized.DecodedLineCount[0]) << "trial " << trial;
+        ASSERT_EQ(fast->quantized.decoded_line_count[0], search->quantized.decoded_line_count[0]) << "trial " << trial;
         for (int i = 0; i < 578; ++i)
             ASSERT_EQ(fast->quantized.QuantizedValues[0][i], search->quantized.QuantizedValues[0][i]) << "trial " << trial << " line " << i;
     }

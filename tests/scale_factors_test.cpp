@@ -123,25 +123,25 @@ TEST(ScaleFactorsLsf, BitCountsAndPreflag) {
 
 TEST(ScaleFactorsLsf, IntensityRightChannelRecordsLargestPositions) {
     auto s = NewState(0, 0);
-    s->scale_factors.LargestIntensityPosition[21] = 0;
+    s->scale_factors.largest_intensity_position[21] = 0;
     EXPECT_EQ(RunLsf(*s, {361, 1, 1, 0, 0, 0}), 0);
-    EXPECT_EQ(s->scale_factors.IntensityScale, 1);
-    for (int b = 0; b < 21; ++b) EXPECT_EQ(s->scale_factors.LargestIntensityPosition[b], 0) << b;
+    EXPECT_EQ(s->scale_factors.intensity_scale, 1);
+    for (int b = 0; b < 21; ++b) EXPECT_EQ(s->scale_factors.largest_intensity_position[b], 0) << b;
     // sfc 2 x (36 x 2 + 6 x 1 + 3) + 0 = 162: slen 2 1 3, nr 7 7 7.
     EXPECT_EQ(RunLsf(*s, {162, 1, 1, 0, 7 * 2 + 7 * 1 + 7 * 3, 0}), 42);
-    EXPECT_EQ(s->scale_factors.IntensityScale, 0);
-    EXPECT_EQ(s->scale_factors.LargestIntensityPosition[0], 3);
-    EXPECT_EQ(s->scale_factors.LargestIntensityPosition[7], 1);
-    EXPECT_EQ(s->scale_factors.LargestIntensityPosition[20], 7);
+    EXPECT_EQ(s->scale_factors.intensity_scale, 0);
+    EXPECT_EQ(s->scale_factors.largest_intensity_position[0], 3);
+    EXPECT_EQ(s->scale_factors.largest_intensity_position[7], 1);
+    EXPECT_EQ(s->scale_factors.largest_intensity_position[20], 7);
     for (int k = 0; k < 21; ++k) {
         const int expect = k < 7 ? 3 : k < 14 ? 1 : 7;
         EXPECT_EQ(s->scale_factors.scalefac_l[0][1][k], expect) << k;  // all-ones input
     }
     // A one-channel stream never writes them.
     auto mono = NewState(0, 0);
-    mono->scale_factors.LargestIntensityPosition[3] = 42;
+    mono->scale_factors.largest_intensity_position[3] = 42;
     RunLsf(*mono, {162, 0, 1, 0, 7 * 2 + 5 * 1, 0});
-    EXPECT_EQ(mono->scale_factors.LargestIntensityPosition[3], 42);
+    EXPECT_EQ(mono->scale_factors.largest_intensity_position[3], 42);
 }
 
 }  // namespace

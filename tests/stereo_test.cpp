@@ -22,8 +22,8 @@ TEST(MidSide, LongGranuleUpToTheLongerChannel) {
     auto s = Joint(1, 2);
     for (int i = 0; i < 100; ++i) s->quantized.QuantizedValues[0][i] = 2;
     for (int i = 0; i < 300; ++i) s->quantized.QuantizedValues[1][i] = 1;
-    s->quantized.DecodedLineCount[0] = 100;
-    s->quantized.DecodedLineCount[1] = 300;
+    s->quantized.decoded_line_count[0] = 100;
+    s->quantized.decoded_line_count[1] = 300;
     for (float& v : s->spectrum.SpectralSamples[1]) v = 5.0f;
     JointStereo(*s, 0);
     const double m = 0.707106781188;
@@ -35,8 +35,7 @@ TEST(MidSide, LongGranuleUpToTheLongerChannel) {
         ASSERT_EQ(s->spectrum.SpectralSamples[0][i], 0.0f);
         ASSERT_EQ(s->spectrum.SpectralSamples[1][i], 0.0f);
     }
-    EXPECT_EQ(s->spectrum.ActiveSubbandCount[0], 17);
-    EXPECT_EQ(s->spectrum.ActiveSubbandCount[1], 17);
+    EXPECT_EQ(s->stereo_subbands, 17);
 }
 
 // Left value 2.0 everywhere above line 100; the right channel carries content
@@ -46,10 +45,10 @@ std::unique_ptr<StageState> IntensityGranule(int id, int ext, int position) {
     for (int i = 0; i < 576; ++i) s->quantized.QuantizedValues[0][i] = 1;  // 1.0, doubled by global gain
     for (int ch = 0; ch < 2; ++ch) s->side_info.global_gain[0][ch] = 214;  // factor 2
     s->quantized.QuantizedValues[1][100] = 1;
-    s->quantized.DecodedLineCount[0] = 576;
-    s->quantized.DecodedLineCount[1] = 102;
+    s->quantized.decoded_line_count[0] = 576;
+    s->quantized.decoded_line_count[1] = 102;
     for (int b = 0; b < 22; ++b) s->scale_factors.scalefac_l[0][1][b] = position;
-    for (int b = 0; b < 22; ++b) s->scale_factors.LargestIntensityPosition[b] = 15;
+    for (int b = 0; b < 22; ++b) s->scale_factors.largest_intensity_position[b] = 15;
     return s;
 }
 
@@ -83,8 +82,7 @@ TEST(IntensityMpeg1, BoundFollowsTheRightChannel) {
     EXPECT_EQ(s->spectrum.SpectralSamples[0][105], 2.0f);
     EXPECT_EQ(s->spectrum.SpectralSamples[1][105], 0.0f);
     EXPECT_FLOAT_EQ(s->spectrum.SpectralSamples[1][110], 1.0f);
-    EXPECT_EQ(s->spectrum.ActiveSubbandCount[0], 32);
-    EXPECT_EQ(s->spectrum.ActiveSubbandCount[0], s->spectrum.ActiveSubbandCount[1]);
+    EXPECT_EQ(s->stereo_subbands, 32);
     // A silent right channel: band 0 stays left/right, intensity from band 1.
     auto z = IntensityGranule(1, 1, 3);
     z->quantized.QuantizedValues[1][100] = 0;
@@ -96,17 +94,17 @@ TEST(IntensityMpeg1, BoundFollowsTheRightChannel) {
 TEST(IntensityLsf, PositionsScaleOneSide) {
     const int line = 300;
     auto odd = IntensityGranule(0, 1, 5);
-    odd->scale_factors.IntensityScale = 0;
+    odd->scale_factors.intensity_scale = 0;
     JointStereo(*odd, 0);
     EXPECT_EQ(odd->spectrum.SpectralSamples[0][line], 2.0f * 0.594604f);
     EXPECT_EQ(odd->spectrum.SpectralSamples[1][line], 2.0f);
     auto even = IntensityGranule(0, 1, 4);
-    even->scale_factors.IntensityScale = 0;
+    even->scale_factors.intensity_scale = 0;
     JointStereo(*even, 0);
     EXPECT_EQ(even->spectrum.SpectralSamples[0][line], 2.0f);
     EXPECT_EQ(even->spectrum.SpectralSamples[1][line], 2.0f * 0.707107f);
     auto scale1 = IntensityGranule(0, 1, 4);
-    scale1->scale_factors.IntensityScale = 1;
+    scale1->scale_factors.intensity_scale = 1;
     JointStereo(*scale1, 0);
     EXPECT_EQ(scale1->spectrum.SpectralSamples[1][line], 2.0f * 0.5f);  // 2^(-4/2)
     // The largest value the band could carry means: no intensity.
@@ -135,7 +133,7 @@ TEST(IntensityBand21, RepeatsBand20) {
         auto s = IntensityGranule(id, 1, 2);
         s->quantized.QuantizedValues[1][100] = 0;
         s->quantized.QuantizedValues[1][s->bands.LongBandEnds[20]] = 1;
-        s->quantized.DecodedLineCount[1] = 576;
+        s->quantized.decoded_line_count[1] = 576;
         JointStereo(*s, 0);
         EXPECT_EQ(s->spectrum.SpectralSamples[1][570], id == 1 ? 0.0f : 2.0f) << id;
         EXPECT_EQ(s->spectrum.SpectralSamples[0][570], 2.0f) << id;
@@ -154,13 +152,13 @@ TEST(IntensityShort, LsfBoundsPerWindowMpeg1Shared) {
         // Right content only in band 5, window 1 (bitstream lines of band 5 at 44.1 kHz: 3 x 16 .. 3 x 21 + 2).
         const int width = s->bands.ShortBandEnds[5] - s->bands.ShortBandEnds[4];
         s->quantized.QuantizedValues[1][3 * (s->bands.ShortBandEnds[4] + 1) + width] = 1;
-        s->quantized.DecodedLineCount[0] = 576;
-        s->quantized.DecodedLineCount[1] = 3 * (s->bands.ShortBandEnds[5] + 1);
+        s->quantized.decoded_line_count[0] = 576;
+        s->quantized.decoded_line_count[1] = 3 * (s->bands.ShortBandEnds[5] + 1);
         for (int b = 0; b < 13; ++b)
             for (int w = 0; w < 3; ++w) s->scale_factors.scalefac_s[0][1][b][w] = 1;
-        for (int b = 0; b < 22; ++b) s->scale_factors.LargestIntensityPosition[b] = 7;
-        int32_t bound[4];
-        FindIntensityBounds(s->quantized, s->side_info, s->bands, s->header, 0, bound, s->spectrum);
+        for (int b = 0; b < 22; ++b) s->scale_factors.largest_intensity_position[b] = 7;
+        const IntensityBounds found = FindIntensityBounds(s->quantized, s->side_info, s->bands, s->header, 0);
+        const int32_t* bound = found.bound;
         const int32_t own = s->bands.ShortBandEnds[5] + 1;
         if (id == 0) {
             EXPECT_EQ(bound[0], -1);
@@ -171,8 +169,7 @@ TEST(IntensityShort, LsfBoundsPerWindowMpeg1Shared) {
             EXPECT_EQ(bound[1], own);
             EXPECT_EQ(bound[2], own);
         }
-        EXPECT_EQ(s->spectrum.ActiveSubbandCount[0], 32);
-        EXPECT_EQ(s->spectrum.ActiveSubbandCount[1], 32);
+        EXPECT_EQ(found.subbands, 32);
     }
 }
 
@@ -183,10 +180,10 @@ TEST(IntensityShort, RightContentInBandZeroKeepsItOutOfIntensity) {
         s->side_info.block_type[0][ch] = 2;
     }
     s->quantized.QuantizedValues[1][2] = 1;  // band 0, window 0
-    s->quantized.DecodedLineCount[1] = 12;
-    s->quantized.DecodedLineCount[0] = 576;
-    int32_t bound[4];
-    FindIntensityBounds(s->quantized, s->side_info, s->bands, s->header, 0, bound, s->spectrum);
+    s->quantized.decoded_line_count[1] = 12;
+    s->quantized.decoded_line_count[0] = 576;
+    const IntensityBounds found = FindIntensityBounds(s->quantized, s->side_info, s->bands, s->header, 0);
+    const int32_t* bound = found.bound;
     EXPECT_EQ(bound[0], s->bands.ShortBandEnds[0] + 1);
     EXPECT_EQ(bound[1], -1);
     EXPECT_EQ(bound[2], -1);

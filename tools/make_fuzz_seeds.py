@@ -2,7 +2,7 @@
 """Writes the seed inputs of the fuzz targets into tests/fuzz/seeds/<target>/.
 
 decoder: the head of each fixture (8 KB) behind a control prefix, a RIFF-wrapped
-         stream, a truncated stream, a frame with a Xing tag.
+         stream, a truncated stream, a frame with a Xing tag, streams with tags.
 convert: small valid CMP files (coded, stored, escaped blocks, tail) and CP8 files.
 setup:   well-formed and borderline setup.ins scripts.
 """
@@ -34,6 +34,50 @@ def decoder():
     write('decoder', 'truncated', b'\x00' + j44[:1000])
     vbr = open(os.path.join(FIX, 'vbr44_xing.mp3'), 'rb').read()[:3000]
     write('decoder', 'xing', b'\x00' + vbr)
+    tagged(j44)
+
+
+def tagged(stream):
+    """Tags whose text the re-entrant API reads: ID3v2.2, an unsynchronised
+    ID3v2.3 in UTF-16, ID3v2.4 with an extended header and a frame with a data
+    length, and APEv2 and ID3v1 at the end (the last through a reader that
+    cannot seek, control byte 0x40, finds only the leading ones)."""
+    def syncsafe(n):
+        return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+    def frame(version, fid, body, flags=b'\x00\x00'):
+        if version == 2:
+            return fid + struct.pack('>I', len(body))[1:] + body
+        size = syncsafe(len(body)) if version == 4 else struct.pack('>I', len(body))
+        return fid + size + flags + body
+
+    def tag(version, frames, flags=0):
+        body = b''.join(frames) + bytes(20)
+        return b'ID3' + bytes([version, 0, flags]) + syncsafe(len(body)) + body
+
+    utf16 = lambda s: s.encode('utf-16')  # with a byte-order mark
+    v22 = tag(2, [frame(2, b'TT2', b'\x00Title'), frame(2, b'TCO', b'\x00(13)'),
+                  frame(2, b'COM', b'\x00eng\x00text')])
+    body = b''.join([frame(3, b'TIT2', b'\x01' + utf16('F\u00fcr \U0001d11e')),
+                     frame(3, b'COMM', b'\x01eng' + utf16('d') + b'\x00\x00' + utf16('\u00ff')),
+                     frame(3, b'TPE1', b'\x00\xff\xfe')])
+    body = body.replace(b'\xff', b'\xff\x00')
+    v23 = b'ID3\x03\x00\x80' + syncsafe(len(body)) + body
+    v24 = tag(4, [frame(4, b'TALB', syncsafe(3) + b'\x03\xc3\xbc', b'\x00\x01'),
+                  frame(4, b'TRCK', b'\x033/12'), frame(4, b'TCON', b'\x0317')], 0x40)
+    v24 = v24[:10] + syncsafe(6) + b'\x01\x00' + v24[10:]
+    v24 = v24[:6] + syncsafe(len(v24) - 10) + v24[10:]
+    ape_items = b''.join(struct.pack('<II', len(v), 0) + k + b'\x00' + v
+                         for k, v in [(b'Title', b'ape'), (b'GENRE', b'Jazz')])
+    def ape_block(flags):
+        return b'APETAGEX' + struct.pack('<IIII', 2000, len(ape_items) + 32, 2, flags) + bytes(8)
+    v1 = (b'TAG' + b'v1 title'.ljust(30) + b'artist'.ljust(30) + bytes(30) + b'1999' + bytes(28) +
+          b'\x00\x07\x0d')
+    end = ape_block(0xA0000000) + ape_items + ape_block(0x80000000) + v1
+    write('decoder', 'tags_v22', b'\x00' + v22 + stream[:2000])
+    write('decoder', 'tags_v23', b'\x00' + v23 + stream[:2000])
+    write('decoder', 'tags_v24', b'\x40' + v24 + stream[:2000])
+    write('decoder', 'tags_end', b'\x00' + v22 + stream[:2000] + end)
 
 
 def cmp_block_coded(res):

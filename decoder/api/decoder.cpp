@@ -127,7 +127,7 @@ void DescribePositions(quv3_decoder& d, bool gapless) {
     s.vbr = e.vbr ? 1 : 0;
     s.bitrate = HeaderBitrate(in.header);
     if (in.free_format_bytes > 0)
-        s.bitrate = in.free_format_bytes * s.sample_rate / (in.header.ID == 1 ? 144000 : 72000);
+        s.bitrate = in.free_format_bytes * s.sample_rate / FrameBytesPerKbit(in.header);
     if (e.vbr && e.frames > 0 && e.bytes > 0 && s.sample_rate > 0) {
         s.bitrate = static_cast<int32_t>(
             static_cast<double>(e.bytes) * s.sample_rate * 0.008 / (static_cast<double>(e.frames) * spf) + 0.5);

@@ -10,14 +10,14 @@ namespace {
 // The one stream of the process.
 quv3_decoder g_decoder;
 StreamInfo g_stream_info;
-// Until the first InitQuv has made the decoder ready and chosen its kernels.
-int32_t g_tables_pending = 1;
+// Until the first InitQuv (or a test) has made the decoder ready and chosen its kernels.
+int32_t g_kernels_not_chosen = 1;
 
 bool FileOpen() { return quv3::SourceAttached(g_decoder.stream.source); }
 
 // Once per process, on the first InitQuv, even when that call then fails.
 void PrepareOnce() {
-    if (g_tables_pending == 1) quv3::UseKernelLevel(quv3::CpuKernelLevel());
+    if (g_kernels_not_chosen == 1) quv3::UseKernelLevel(quv3::CpuKernelLevel());
 }
 
 void Describe(const quv3::StreamDescription& d, StreamInfo& info) {
@@ -40,9 +40,9 @@ int32_t UseKernelLevel(int32_t level) {
     const int32_t most = CpuKernelLevel();
     if (level > most) level = most;
     if (level < 0) level = 0;
-    if (g_tables_pending == 1) InitDecoder(g_decoder);
+    if (g_kernels_not_chosen == 1) InitDecoder(g_decoder);
     g_decoder.kernels = &KernelsAt(level);
-    g_tables_pending = 0;
+    g_kernels_not_chosen = 0;
     return level;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "decoder/api/decoder.h"
 
@@ -52,6 +53,8 @@ int32_t DecodeFrameAs(quv3_decoder& d, T* pcm, PcmFormat format) {
     return n;
 }
 
+static_assert(QUV3_TAG_TEXT_BYTES == kTagTextBytes && sizeof(quv3_tags) == kTagFieldCount * kTagTextBytes);
+
 quv3_range Range(int64_t offset, int64_t bytes) { return quv3_range{bytes != 0 ? offset : 0, bytes}; }
 
 }  // namespace
@@ -84,9 +87,10 @@ int32_t quv3_open_file(quv3_decoder* d, const char* path, uint32_t flags) {
 int32_t quv3_open_memory(quv3_decoder* d, const void* data, size_t bytes, uint32_t flags) {
     if (!Ready(d)) return QUV3_BAD_CALL;
     if (d->open) quv3_close(d);
-    if (bytes > static_cast<uint64_t>(INT64_MAX) ||
-        AttachMemory(d->stream.source, data, static_cast<int64_t>(bytes)) != 0)
-        return QUV3_CANNOT_OPEN;
+    // A size beyond a 64-bit position (only possible for a 64-bit size_t) is
+    // refused: it turns negative, and AttachMemory refuses a negative size.
+    const auto size = static_cast<int64_t>(static_cast<uint64_t>(bytes));
+    if (AttachMemory(d->stream.source, data, size) != 0) return QUV3_CANNOT_OPEN;
     return OpenOn(d, flags);
 }
 
@@ -195,16 +199,23 @@ int32_t quv3_get_info(const quv3_decoder* d, quv3_info* info) {
     return 0;
 }
 
+int32_t quv3_get_tags(const quv3_decoder* d, quv3_tags* tags) {
+    if (!Open(d) || tags == nullptr) return QUV3_BAD_CALL;
+    const TagText& t = d->stream.text;
+    std::memcpy(tags->title, t.field[kTagTitle].data(), sizeof tags->title);
+    std::memcpy(tags->artist, t.field[kTagArtist].data(), sizeof tags->artist);
+    std::memcpy(tags->album, t.field[kTagAlbum].data(), sizeof tags->album);
+    std::memcpy(tags->year, t.field[kTagYear].data(), sizeof tags->year);
+    std::memcpy(tags->track, t.field[kTagTrack].data(), sizeof tags->track);
+    std::memcpy(tags->genre, t.field[kTagGenre].data(), sizeof tags->genre);
+    std::memcpy(tags->comment, t.field[kTagComment].data(), sizeof tags->comment);
+    return 0;
+}
+
 int32_t quv3_get_damage(const quv3_decoder* d, quv3_damage* damage) {
     if (!Open(d) || damage == nullptr) return QUV3_BAD_CALL;
     damage->skipped_bytes = d->stream.damage.skipped_bytes;
     damage->lost_frames = d->stream.damage.lost_frames;
-    return 0;
-}
-
-int32_t quv3_get_tags(const quv3_decoder* d, quv3_tags* tags) {
-    if (!Open(d) || tags == nullptr) return QUV3_BAD_CALL;
-    *tags = quv3_tags{};
     return 0;
 }
 

@@ -11,8 +11,8 @@
  *
  * A stream is read from a file, a block of memory or the caller's read
  * callbacks. ID3v2 tags at the start and APEv2 and ID3v1 tags at the end are
- * skipped (their byte ranges are reported); a RIFF/WAVE file whose "data"
- * chunk holds the frames is read from that chunk.
+ * skipped (their byte ranges and their text are reported); a RIFF/WAVE file
+ * whose "data" chunk holds the frames is read from that chunk.
  *
  * Each quv3_decode_frame call decodes one frame: up to QUV3_MAX_FRAME_SAMPLES
  * samples per channel, as signed 16-bit integers or as floats, the channels
@@ -192,6 +192,31 @@ typedef struct quv3_info {
 /* Copies the stream's description into *info. 0, or QUV3_BAD_CALL. */
 QUV3_DECODER_API int32_t quv3_get_info(const quv3_decoder* d, quv3_info* info);
 
+/* The text of the stream's tags: ID3v2 (versions 2.2, 2.3 and 2.4) at the
+ * start, APEv2 and ID3v1 (with ID3v1.1's track number) at the end; the tags at
+ * the end are looked for only when the input can seek. Each field is UTF-8,
+ * whatever the tag's encoding (Latin-1, UTF-16, UTF-8), NUL-terminated and
+ * empty when no tag gives it; a longer value is cut at a character boundary.
+ * A field comes from ID3v2 when it has the field, else from APEv2, else from
+ * ID3v1; of two ID3v2 tags the first. Of several values in one frame or item
+ * the first is given. year is what the tag writes (an ID3v2.4 date may be a
+ * timestamp, "2004-05-01"), track too ("3" or "3/12"); a genre given by
+ * number (ID3v1, or ID3v2's "(13)" and "13") is given by its name. comment is
+ * the first ID3v2 comment without a description, else the first one. */
+#define QUV3_TAG_TEXT_BYTES 256
+typedef struct quv3_tags {
+    char title[QUV3_TAG_TEXT_BYTES];
+    char artist[QUV3_TAG_TEXT_BYTES];
+    char album[QUV3_TAG_TEXT_BYTES];
+    char year[QUV3_TAG_TEXT_BYTES];
+    char track[QUV3_TAG_TEXT_BYTES];
+    char genre[QUV3_TAG_TEXT_BYTES];
+    char comment[QUV3_TAG_TEXT_BYTES];
+} quv3_tags;
+
+/* Copies the text of the open stream's tags into *tags. 0, or QUV3_BAD_CALL. */
+QUV3_DECODER_API int32_t quv3_get_tags(const quv3_decoder* d, quv3_tags* tags);
+
 /* What the decoder met that it could not decode, since the stream was opened:
  * the bytes its sync search passed over to find the next frame, and the frames
  * lost with them (a damaged header, or a header with no frame length). A clean
@@ -202,19 +227,6 @@ typedef struct quv3_damage {
 } quv3_damage;
 
 QUV3_DECODER_API int32_t quv3_get_damage(const quv3_decoder* d, quv3_damage* damage);
-
-/* The text of the stream's tags as UTF-8, empty where no tag gives it. */
-typedef struct quv3_tags {
-    char title[256];
-    char artist[256];
-    char album[256];
-    char year[256];
-    char track[256];
-    char genre[256];
-    char comment[256];
-} quv3_tags;
-
-QUV3_DECODER_API int32_t quv3_get_tags(const quv3_decoder* d, quv3_tags* tags);
 
 /* The library's rule from float to 16-bit samples: value x 32767 in double
  * precision, rounded to the nearest integer (ties to even) and clipped to

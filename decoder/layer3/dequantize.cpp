@@ -36,7 +36,7 @@ void FillGains(float* gains, int32_t from, int32_t to, float g) {
 // in short bands); returns how many lines have one. Long granules cover the
 // decoded lines; short bands are covered whole, so the band holding the last
 // decoded line is finished with its zero lines; a mixed granule's long part is
-// lines 0..MixedLongLines - 1 (0..35 at the ISO rates) whatever was decoded,
+// lines 0..mixed_long_lines - 1 (0..35 at the ISO rates) whatever was decoded,
 // without pretab (0 in all its bands).
 // gains holds 576 + 8 values.
 int32_t LineGains(const SideInfo& si, const ScaleFactors& sf, const BandLayout& bands, int gr, int ch, BlockKind kind,
@@ -55,11 +55,10 @@ int32_t LineGains(const SideInfo& si, const ScaleFactors& sf, const BandLayout& 
         }
         return i;
     }
-    const int32_t* se = bands.ShortBandEnds;
     int32_t j = 0;
     int band = 0;
     if (kind == BlockKind::kMixed) {
-        const int32_t long_lines = bands.MixedLongLines;
+        const int32_t long_lines = bands.mixed_long_lines;
         for (int lband = 0; j < long_lines; ++lband) {
             const float g = LongGainFactor(lband, gg, scale, sfl[lband], 0);
             const int32_t end = le[lband] < long_lines ? le[lband] + 1 : long_lines;
@@ -69,7 +68,7 @@ int32_t LineGains(const SideInfo& si, const ScaleFactors& sf, const BandLayout& 
         band = 3;
     }
     for (; j < decoded && band < 13; ++band) {
-        const int32_t width = se[band] - (band > 0 ? se[band - 1] : -1);
+        const int32_t width = ShortBandWidth(bands, band);
         for (int w = 0; w < 3; ++w) {
             const float g = ShortGainFactor(gg, si.subblock_gain[gr][ch][w], scale, sf.scalefac_s[gr][ch][band][w]);
             FillGains(gains, j, j + width, g);
@@ -99,8 +98,7 @@ void DequantizeChannel(const Kernels& k, const QuantizedSpectrum& q, const SideI
                        const BandLayout& bands, int gr, int ch, BlockKind kind, Spectrum& out) {
     alignas(64) float gains[576 + 8];
     alignas(64) float lines[576];
-    out.ActiveSubbandCount[0] = out.ActiveSubbandCount[1] = 32;
-    const int32_t covered = LineGains(si, sf, bands, gr, ch, kind, q.DecodedLineCount[ch], gains);
+    const int32_t covered = LineGains(si, sf, bands, gr, ch, kind, q.decoded_line_count[ch], gains);
     float* samples = out.SpectralSamples[ch];
     if (covered == 0) {
         for (int32_t i = 0; i < 576; ++i) samples[i] = 0.0f;
@@ -118,11 +116,11 @@ void DequantizeChannel(const Kernels& k, const QuantizedSpectrum& q, const SideI
     k.dequantize_lines(q.QuantizedValues[ch], gains, lines, whole);
     const int16_t* reorder = bands.ShortReorder;
     // The long lines of a mixed granule stay in place; the reorder rows map the
-    // lines from MixedLongLines on (short band 3 on) among themselves, so the
+    // lines from mixed_long_lines on (short band 3 on) among themselves, so the
     // two parts never overlap.
     // The lines not covered land all over the granule: everything is cleared
     // first, in whole vectors, and the covered lines put over it.
-    const int32_t first_short = kind == BlockKind::kMixed ? bands.MixedLongLines : 0;
+    const int32_t first_short = kind == BlockKind::kMixed ? bands.mixed_long_lines : 0;
     std::memset(samples, 0, sizeof(float) * 576);
     for (int32_t j = 0; j < first_short; ++j) samples[j] = lines[j];
     for (int32_t j = first_short; j < covered; ++j) samples[reorder[j]] = lines[j];

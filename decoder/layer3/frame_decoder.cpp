@@ -23,61 +23,12 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
         DequantizeChannel(k, d.quantized, si, d.scale_factors, bands, gr, ch, BlockKindOf(si, gr, joint ? 0 : ch),
                           d.spectrum);
     }
-    if (joint) JointStereoGranule(k, d.quantized, si, d.scale_factors, bands, h, gr, d.spectrum);
-
+    const int32_t stereo_subbands =
+        joint ? JointStereoGranule(k, d.quantized, si, d.scale_factors, bands, h, gr, d.spectrum) : 0;
     for (int ch = 0; ch < channels; ++ch) {
-        float* lines = d.spectrum.SpectralSamples[ch];
-        int32_t& active = d.spectrum.ActiveSubbandCount[ch];
-        const BlockKind kind = BlockKindOf(si, gr, ch);
-        // Short blocks get no alias reduction; a mixed block only the boundary
-        // between its two long subbands, as in the ISO reference decoder.
-        if (kind == BlockKind::kLong) {
-            // Outside joint stereo the lines from the decoded count on are +0: the
-            // subbands above it need no transform. An all-zero subband transforms
-            // to its overlap alone, which passing the overlap through gives too,
-            // but for the signs of zeros, which no PCM sample can show.
-            const int32_t live = (d.quantized.DecodedLineCount[ch] + 17) / 18;
-            if (!joint && live < active) active = live;
-            // Boundaries above active + 1 only move values between subbands that
-            // are not transformed.
-            AliasReduce(lines, active < 31 ? active + 1 : 31);
-            // The butterflies carry the last active subband's top lines into the
-            // next subband, which must then be transformed too.
-            if (active < 32) ++active;
-        } else if (kind == BlockKind::kMixed) {
-            AliasReduce(lines, 1);
-        }
-        // With mixed_block_flag set the two lowest subbands use the normal window
-        // whatever the block type, as the ISO reference decoder does; the others
-        // use the granule's own block type.
-        const int wsf = si.window_switching_flag[gr][ch];
-        const int bt = si.block_type[gr][ch];
-        const int lower = !wsf || si.mixed_block_flag[gr][ch] ? 0 : bt;
-        const int upper = !wsf ? 0 : bt;
-        ChannelOverlap overlap = d.transform.OverlapBuffer[ch];
-        float(*subbands)[18] = d.transform.SubbandSamples;
-        // Subbands 0 and 1 always; the others up to the active count; above it
-        // the lines are zero and the overlap passes through alone. Zero lines
-        // transform to their overlap too, but for the signs of zeros, so the
-        // transformed run goes on to the end of the kernel's last vector and no
-        // vector is split between the two.
-        int transformed = active > 2 ? active : 2;
-        transformed = (transformed + k.lanes - 1) & ~(k.lanes - 1);
-        if (transformed > 32) transformed = 32;
-        if (lower == upper) {
-            InverseTransformSubbands(k, lines, lower, 0, transformed, overlap, subbands);
-        } else {
-            InverseTransformSubbands(k, lines, lower, 0, 2, overlap, subbands);
-            InverseTransformSubbands(k, lines, upper, 2, transformed, overlap, subbands);
-        }
-        // Above both the active subbands and the overlap the last granule left,
-        // the output is zero: the synthesis reads only the rows below that (as
-        // it rounds it up), and the overlap there stays zero without a pass.
-        int32_t& overlap_subbands = d.transform.OverlapSubbands[ch];
-        const int rows = SynthesisRows(active > overlap_subbands ? active : overlap_subbands);
-        InverseTransformSubbands(k, lines, kOverlapOnly, transformed, rows, overlap, subbands);
-        overlap_subbands = active;
-        SynthesizeGranule(k, subbands, rows, d.synthesis, ch, channels, out.format);
+        const int rows = TransformGranuleChannel(k, d.spectrum.SpectralSamples[ch], si, gr, ch,
+                                                 d.quantized.decoded_line_count[ch], stereo_subbands, d.transform);
+        SynthesizeGranule(k, d.transform.SubbandSamples, rows, d.synthesis, ch, channels, out.format);
     }
     if (out.samples == nullptr) return;
     const SynthesisMemory& m = d.synthesis;
@@ -96,7 +47,7 @@ void DecodeGranule(const Kernels& k, const FrameHeader& h, const BandLayout& ban
 void ClearDecoderMemories(FrameDecoder& d) {
     std::memset(d.transform.OverlapBuffer, 0, sizeof d.transform.OverlapBuffer);
     std::memset(d.transform.SubbandSamples, 0, sizeof d.transform.SubbandSamples);
-    d.transform.OverlapSubbands[0] = d.transform.OverlapSubbands[1] = 0;
+    d.transform.overlap_subbands[0] = d.transform.overlap_subbands[1] = 0;
     for (SynthesisRing& r : d.synthesis.ring) {
         std::memset(r.columns, 0, sizeof r.columns);
         std::memset(r.middle, 0, sizeof r.middle);
@@ -113,7 +64,7 @@ void ClearDecoderMemories(FrameDecoder& d) {
 int32_t DecodeFrame(const Kernels& k, Stream& in, FrameDecoder& d, PcmOut out) {
     const FrameHeader& h = in.header;
     if (!HeaderIsDecodable(h, in.free_format_bytes)) return 0;
-    d.channel_count = h.mode == 3 ? 1 : 2;
+    d.channel_count = ChannelCount(h);
     ReadSideInfo(in, d.side_info);
     const int32_t frame_bytes = FrameBytes(h, in.free_format_bytes);
     const int32_t main_bytes = MainDataBytes(h, in.free_format_bytes);
@@ -126,7 +77,7 @@ int32_t DecodeFrame(const Kernels& k, Stream& in, FrameDecoder& d, PcmOut out) {
     m.bit_pos = ((m.fill - begin) & (kRingBytes - 1)) * 8;
     AppendMainData(in, m, main_bytes);
     const BandLayout bands = SelectBandLayout(h);
-    const int granules = h.ID == 1 ? 2 : 1;
+    const int granules = GranuleCount(h);
     for (int gr = 0; gr < granules; ++gr) DecodeGranule(k, h, bands, d, gr, out);
     return granules * 576;
 }

@@ -10,8 +10,9 @@ void RegionBounds(const SideInfo& si, const BandLayout& bands, int gr, int ch, i
     // big_values above 288 would run past line 575: the region ends at 576.
     int32_t bv2 = 2 * si.big_values[gr][ch];
     if (bv2 > 576) bv2 = 576;
-    if (si.window_switching_flag[gr][ch] || si.block_type[gr][ch]) {
-        const bool pure_short = si.block_type[gr][ch] == 2 && !si.mixed_block_flag[gr][ch];
+    // The side information reader gives long blocks block_type 0.
+    if (si.window_switching_flag[gr][ch]) {
+        const bool pure_short = BlockKindOf(si, gr, ch) == BlockKind::kShort;
         b[0] = pure_short ? 3 * (bands.ShortBandEnds[2] + 1) : bands.LongBandEnds[7] + 1;
         if (b[0] > bv2) b[0] = bv2;
         b[1] = b[2] = bv2;
@@ -33,9 +34,11 @@ void RegionBounds(const SideInfo& si, const BandLayout& bands, int gr, int ch, i
 
 namespace {
 
-constexpr uint32_t CodeX(uint32_t e) { return (e >> 12) & 0xF; }
-constexpr uint32_t CodeY(uint32_t e) { return (e >> 8) & 0xF; }
-constexpr uint32_t CodeLength(uint32_t e) { return (e >> 16) & 0x1F; }
+// The fields of a pair lookup entry (huffman_tables.h): its x and y values and
+// codeword length; the test oracle's code lists pack theirs otherwise.
+constexpr uint32_t LookupX(uint32_t e) { return (e >> 12) & 0xF; }
+constexpr uint32_t LookupY(uint32_t e) { return (e >> 8) & 0xF; }
+constexpr uint32_t LookupLength(uint32_t e) { return (e >> 16) & 0x1F; }
 // Codeword and sign bits: the window shifts by the entry's lowest bits alone.
 constexpr uint32_t PairBits(uint32_t e) { return e & 63; }
 
@@ -100,10 +103,10 @@ __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, con
         if (b.avail < kLongestPair) used += ReloadWindow(m, b);
         const uint64_t w = b.w;
         const uint32_t e = LookupPair(root, w);
-        int32_t x = static_cast<int32_t>(CodeX(e)), y = static_cast<int32_t>(CodeY(e));
+        int32_t x = static_cast<int32_t>(LookupX(e)), y = static_cast<int32_t>(LookupY(e));
         int n;
         if (kLinbits && (e & kLookupLinbitsFollow)) {
-            n = static_cast<int>(CodeLength(e));
+            n = static_cast<int>(LookupLength(e));
             uint64_t t = w << n;
             // A 15 is extended by linbits, then a value other than 0 takes its sign bit.
             auto finish = [&](int32_t& v) {
@@ -123,7 +126,7 @@ __attribute__((always_inline)) inline int32_t DecodePairs(MainDataBuffer& m, con
         } else {
             // x's sign bit, if x has one, follows the codeword, and y's follows
             // that; a sign applied to a 0 leaves it 0.
-            const uint64_t t = w << CodeLength(e);
+            const uint64_t t = w << LookupLength(e);
             const int32_t sx = static_cast<int32_t>(t >> 63);
             const int32_t sy = static_cast<int32_t>((t << ((e & kLookupNonZeroX) ? 1 : 0)) >> 63);
             x = (x ^ -sx) + sx;
@@ -203,7 +206,7 @@ int32_t FinishSpectrum(MainDataBuffer& m, int ch, int32_t pos, int32_t count1_st
     if (used > budget && pos > count1_start) pos -= 4;
     if (used != budget) SkipMainDataBits(m, budget - used);
     if (pos > 576) pos = 576;
-    out.DecodedLineCount[ch] = pos;
+    out.decoded_line_count[ch] = pos;
     for (int32_t i = pos; i < 576; ++i) out.QuantizedValues[ch][i] = 0;
     return used - budget;
 }

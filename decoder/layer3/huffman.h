@@ -13,7 +13,7 @@ namespace quv3 {
 // fills; the line after the last decoded one.
 struct QuantizedSpectrum {
     alignas(64) int32_t QuantizedValues[2][578];
-    int32_t DecodedLineCount[2];
+    int32_t decoded_line_count[2];
 };
 
 // Decodes one granule and channel whose scale factors took part2_bits. The bit

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "decoder/layer3/kernels.h"
+#include "decoder/layer3/side_info.h"
 
 namespace quv3 {
 
@@ -15,7 +16,10 @@ struct TransformMemory {
     alignas(64) float SubbandSamples[32][18];
     // Per channel, how many subbands from 0 on may hold an overlap other than
     // zero; all above hold zeros.
-    int32_t OverlapSubbands[2];
+    int32_t overlap_subbands[2];
+    // Per channel, the subbands this granule transforms: the others' lines
+    // are all zero.
+    int32_t active_subband_count[2];
 };
 static_assert(sizeof(TransformMemory::OverlapBuffer) == 4608);
 static_assert(sizeof(TransformMemory::SubbandSamples) == 2304);
@@ -30,5 +34,14 @@ void AliasReduce(float* lines, int boundaries);
 // for subbands whose lines are all zero.
 void InverseTransformSubbands(const Kernels& k, const float* lines, int block_type, int first, int end,
                               ChannelOverlap overlap, float (*subbands)[18]);
+
+// Channel ch's granule gr from its dequantized lines into t.SubbandSamples:
+// alias reduction, then the inverse transforms with overlap-add for the
+// subbands that hold lines, the overlap alone above them. The lines beyond
+// decoded_lines are zero; in joint stereo, those of both channels above
+// stereo_subbands (0 outside joint stereo). Returns the subband rows the
+// synthesis reads (SynthesisRows): above them the output is zero.
+int TransformGranuleChannel(const Kernels& k, float* lines, const SideInfo& si, int gr, int ch, int32_t decoded_lines,
+                            int32_t stereo_subbands, TransformMemory& t);
 
 }  // namespace quv3

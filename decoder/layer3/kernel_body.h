@@ -264,14 +264,14 @@ QUV3_INLINE void TransformAndOverlap(const V* in, const float* w, int block_type
 // bank); the stored overlap is not.
 template <class S>
 void TransformSubbands(const float* lines, const float* window, int block_type, float* overlap, float* rows,
-                       int first, uint32_t lanes) {
+                       int first, uint32_t mask) {
     using V = Vec<float, S::kFloatLanes>;
     constexpr int L = S::kFloatLanes;
     V in[18], out[18];
     if (block_type != kOverlapOnly) TransposeRows<true>(const_cast<float*>(lines), in);
     V flip;
     for (int l = 0; l < L; ++l) flip[l] = (first + l) & 1 ? -1.0f : 1.0f;
-    if (lanes == (1u << L) - 1) {
+    if (mask == (1u << L) - 1) {
         TransformAndOverlap(in, window, block_type, overlap, overlap, out);
         for (int t = 1; t < 18; t += 2) out[t] *= flip;
         TransposeRows<false>(rows, out);
@@ -281,13 +281,13 @@ void TransformSubbands(const float* lines, const float* window, int block_type, 
     TransformAndOverlap(in, window, block_type, overlap, fresh, out);
     for (int t = 1; t < 18; t += 2) out[t] *= flip;
     Vec<int32_t, L> keep;
-    for (int l = 0; l < L; ++l) keep[l] = (lanes >> l) & 1 ? -1 : 0;
+    for (int l = 0; l < L; ++l) keep[l] = (mask >> l) & 1 ? -1 : 0;
     for (int t = 0; t < 18; ++t)
         StoreVec(overlap + 8 * t, keep ? LoadVec<V>(fresh + 8 * t) : LoadVec<V>(overlap + 8 * t));
     float staged[18 * L];
     TransposeRows<false>(staged, out);
     for (int l = 0; l < L; ++l) {
-        if ((lanes >> l) & 1) __builtin_memcpy(rows + 18 * l, staged + 18 * l, sizeof(float) * 18);
+        if ((mask >> l) & 1) __builtin_memcpy(rows + 18 * l, staged + 18 * l, sizeof(float) * 18);
     }
 }
 

@@ -33,7 +33,7 @@ void AppendZeros(MainDataBuffer& m, int32_t n);
 // ring's end make the window at bytes 4093..4095 read on from byte 0.
 inline uint32_t PeekMainDataWindow(const MainDataBuffer& m) {
     const uint8_t* b = &m.bytes[static_cast<uint32_t>(m.bit_pos) >> 3];
-    const uint32_t w = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    const uint32_t w = LoadBigEndian32(b);
     return w << (m.bit_pos & 7);
 }
 

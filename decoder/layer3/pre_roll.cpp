@@ -5,13 +5,13 @@ namespace {
 
 // The farthest a frame's main data can begin before its own frame:
 // main_data_begin is 9 bits in MPEG-1, 8 in LSF.
-int32_t LongestReachBack(const FrameHeader& h) { return h.ID == 1 ? 511 : 255; }
+int32_t LongestReachBack(const FrameHeader& h) { return IsMpeg1(h) ? 511 : 255; }
 
 // Frames decoded silently before the landing frame. The last granule before it
 // leaves the overlap that frame adds and the 16 slots of synthesis history it
 // reads; that granule's own output needs the overlap of the granule before.
 // Two granules: one MPEG-1 frame, two LSF frames.
-int32_t FramesToDecode(const FrameHeader& h) { return h.ID == 1 ? 1 : 2; }
+int32_t FramesToDecode(const FrameHeader& h) { return IsMpeg1(h) ? 1 : 2; }
 
 // More frames than the reach back can need: an LSF frame can carry as little
 // as one byte of main data.

@@ -12,9 +12,10 @@ int32_t ReadMpeg1ScaleFactors(MainDataBuffer& m, const SideInfo& si, int gr, int
     int32_t(*sf)[3] = s.scalefac_s[gr][ch];
     int32_t bits = 0;
 
-    if (si.window_switching_flag[gr][ch] && si.block_type[gr][ch] == 2) {
+    const BlockKind kind = BlockKindOf(si, gr, ch);
+    if (kind != BlockKind::kLong) {
         int first_short = 0;
-        if (si.mixed_block_flag[gr][ch]) {
+        if (kind == BlockKind::kMixed) {
             for (int b = 0; b < 8; ++b) l[b] = static_cast<int32_t>(ReadMainDataBits(m, slen1));
             bits += 8 * slen1;
             first_short = 3;
@@ -47,7 +48,7 @@ int32_t ReadLsfScaleFactors(MainDataBuffer& m, SideInfo& si, const FrameHeader& 
     int half = 0, range = 0;
     const bool intensity_right = ch == 1 && (h.mode_extension & 1);
     if (intensity_right) {
-        s.IntensityScale = sfc & 1;
+        s.intensity_scale = sfc & 1;
         int32_t i = sfc >> 1;
         half = 1;
         si.preflag[0][ch] = 0;
@@ -74,14 +75,14 @@ int32_t ReadLsfScaleFactors(MainDataBuffer& m, SideInfo& si, const FrameHeader& 
         si.preflag[0][ch] = 1;
     }
 
-    const bool short_blocks = si.window_switching_flag[0][ch] && si.block_type[0][ch] == 2;
-    const bool mixed = short_blocks && si.mixed_block_flag[0][ch];
-    const int kind = !short_blocks ? 0 : (mixed ? 2 : 1);
+    // The partition table's columns: long, short and mixed granules.
+    const BlockKind block = BlockKindOf(si, 0, ch);
+    const int kind = block == BlockKind::kLong ? 0 : block == BlockKind::kShort ? 1 : 2;
     int nr[4];
     for (int p = 0; p < 4; ++p) nr[p] = kLsfPartitionTable[half][range][kind][p];
     int32_t* l = s.scalefac_l[0][ch];
     int32_t(*sf)[3] = s.scalefac_s[0][ch];
-    int32_t* largest = s.LargestIntensityPosition.data();
+    int32_t* largest = s.largest_intensity_position.data();
     const bool right = ch == 1;
     int32_t bits = 0;
 
@@ -128,8 +129,8 @@ int32_t ReadLsfScaleFactors(MainDataBuffer& m, SideInfo& si, const FrameHeader& 
 int32_t ReadScaleFactors(MainDataBuffer& m, SideInfo& si, const FrameHeader& h, int gr, int ch, ScaleFactors& sf) {
     for (int32_t& v : sf.scalefac_l[gr][ch]) v = 0;
     for (auto& band : sf.scalefac_s[gr][ch]) band[0] = band[1] = band[2] = 0;
-    if (h.ID != 1 && ch == 1) sf.LargestIntensityPosition.fill(0);
-    return h.ID == 1 ? ReadMpeg1ScaleFactors(m, si, gr, ch, sf) : ReadLsfScaleFactors(m, si, h, ch, sf);
+    if (!IsMpeg1(h) && ch == 1) sf.largest_intensity_position.fill(0);
+    return IsMpeg1(h) ? ReadMpeg1ScaleFactors(m, si, gr, ch, sf) : ReadLsfScaleFactors(m, si, h, ch, sf);
 }
 
 }  // namespace quv3

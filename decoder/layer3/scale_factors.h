@@ -13,9 +13,9 @@ namespace quv3 {
 struct ScaleFactors {
     int32_t scalefac_l[2][2][22];  // [granule][channel][long band]
     int32_t scalefac_s[2][2][13][3];  // [granule][channel][short band][window]
-    int32_t IntensityScale;  // LSF: scalefac_compress mod 2 of the intensity right channel
+    int32_t intensity_scale;  // LSF: scalefac_compress mod 2 of the intensity right channel
     // LSF: 2^slen - 1 of each band of channel 1; long band b at b, short band b at 6 + b.
-    std::array<int32_t, 22> LargestIntensityPosition;
+    std::array<int32_t, 22> largest_intensity_position;
 };
 
 // Reads the scale factors of one granule and channel from the reservoir and

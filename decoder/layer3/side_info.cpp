@@ -8,9 +8,9 @@ namespace quv3 {
 void ReadSideInfo(Stream& in, SideInfo& si) {
     const FrameHeader& h = in.header;
     HeaderBitReader& r = in.header_reader;
-    const bool mpeg1 = h.ID == 1;
-    const int channels = h.mode == 3 ? 1 : 2;
-    const int granules = mpeg1 ? 2 : 1;
+    const bool mpeg1 = IsMpeg1(h);
+    const int channels = ChannelCount(h);
+    const int granules = GranuleCount(h);
 
     ReadSideInfoBytes(in);
     // main_data_begin always starts at byte 0, whatever the CRC skip left in bit_pos.

@@ -5,10 +5,6 @@
 namespace quv3 {
 namespace {
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 // The Xing header's flags: which of its fields follow.
 constexpr uint32_t kHasFrames = 1, kHasBytes = 2, kHasToc = 4, kHasQuality = 8;
 
@@ -34,13 +30,13 @@ EncoderInfo ParseEncoderInfo(const FrameHeader& h, const uint8_t* frame, int32_t
     EncoderInfo e{};
     e.frames = e.bytes = -1;
     e.delay = e.padding = -1;
-    int32_t at = 4 + (h.protection_bit == 0 ? 2 : 0) + SideInfoByteCount(h);
+    int32_t at = 4 + CrcBytes(h) + SideInfoByteCount(h);
     if (at + 8 > frame_length) return e;
     const bool xing = std::memcmp(frame + at, "Xing", 4) == 0;
     if (!xing && std::memcmp(frame + at, "Info", 4) != 0) return e;
     e.tag = true;
     e.vbr = xing;
-    const uint32_t flags = BigEndian32(frame + at + 4);
+    const uint32_t flags = LoadBigEndian32(frame + at + 4);
     at += 8;
     auto take = [&](uint32_t flag, int32_t n) {
         const bool there = (flags & flag) != 0 && at + n <= frame_length;
@@ -48,8 +44,8 @@ EncoderInfo ParseEncoderInfo(const FrameHeader& h, const uint8_t* frame, int32_t
         if (flags & flag) at += n;
         return there ? from : -1;
     };
-    if (const int32_t p = take(kHasFrames, 4); p >= 0) e.frames = BigEndian32(frame + p);
-    if (const int32_t p = take(kHasBytes, 4); p >= 0) e.bytes = BigEndian32(frame + p);
+    if (const int32_t p = take(kHasFrames, 4); p >= 0) e.frames = LoadBigEndian32(frame + p);
+    if (const int32_t p = take(kHasBytes, 4); p >= 0) e.bytes = LoadBigEndian32(frame + p);
     if (const int32_t p = take(kHasToc, 100); p >= 0) {
         e.has_toc = true;
         std::memcpy(e.toc, frame + p, 100);

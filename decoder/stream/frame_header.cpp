@@ -50,7 +50,7 @@ int32_t ReadHeaderAndCrc(Stream& in) {
     return r;
 }
 
-int32_t SideInfoByteCount(const FrameHeader& h) { return kSideInfoBytes[h.ID & 1][h.mode == 3]; }
+int32_t SideInfoByteCount(const FrameHeader& h) { return kSideInfoBytes[IsMpeg1(h)][ChannelCount(h) == 1]; }
 
 void ReadSideInfoBytes(Stream& in) {
     ReadInput(in, in.header_reader.bytes.data(), SideInfoByteCount(in.header));
@@ -72,14 +72,14 @@ bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes) {
 
 // Everything but the header, the CRC word and the side information.
 int32_t MainDataBytes(const FrameHeader& h, int32_t free_format_bytes) {
-    return FrameBytes(h, free_format_bytes) + h.padding_bit - 4 - SideInfoByteCount(h) - (h.protection_bit == 0 ? 2 : 0);
+    return FrameBytes(h, free_format_bytes) + h.padding_bit - 4 - SideInfoByteCount(h) - CrcBytes(h);
 }
 
 int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes) {
     const int32_t rate = HeaderSampleRate(h);
     if (h.layer != 1 || rate == 0 || h.bitrate_index == 15) return 0;
     if (h.bitrate_index == 0) return free_format_bytes;
-    return HeaderBitrate(h) * (h.ID == 1 ? 144000 : 72000) / rate;
+    return HeaderBitrate(h) * FrameBytesPerKbit(h) / rate;
 }
 
 }  // namespace quv3

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "decoder/stream/byte_order.h"
 #include "decoder/stream/byte_source.h"
 
 // The stream: its input read through a buffer, where its frames begin, the
@@ -32,6 +33,16 @@ struct FrameHeader {
     int32_t mpeg25;
 };
 static_assert(sizeof(FrameHeader) == 52);
+
+// What the header's fields mean, each said once.
+inline bool IsMpeg1(const FrameHeader& h) { return h.ID == 1; }
+inline int32_t ChannelCount(const FrameHeader& h) { return h.mode == 3 ? 1 : 2; }
+inline int32_t CrcBytes(const FrameHeader& h) { return h.protection_bit == 0 ? 2 : 0; }
+inline int32_t GranuleCount(const FrameHeader& h) { return IsMpeg1(h) ? 2 : 1; }
+inline int32_t SamplesPerFrame(const FrameHeader& h) { return 576 * GranuleCount(h); }
+// A frame holds bitrate x this / sampling rate bytes (bitrate in kbit/s,
+// without padding): 1152 samples x 1000 / 8 bits for MPEG-1, half for LSF.
+inline int32_t FrameBytesPerKbit(const FrameHeader& h) { return IsMpeg1(h) ? 144000 : 72000; }
 
 // The row of the per-rate tables (sampling rates, scale-factor bands): ID x 3 +
 // sampling_frequency, 6 + sampling_frequency for MPEG 2.5. The reserved
@@ -85,6 +96,24 @@ struct TagRanges {
     int64_t id3v1_offset, id3v1_bytes;
 };
 
+// The text of the tags, each field UTF-8 and NUL-terminated, empty where no
+// tag gives it. A field takes the first value found, and the tags are read
+// ID3v2 (at opening), APEv2, ID3v1, so that is the order of precedence.
+enum TagField : int32_t {
+    kTagTitle,
+    kTagArtist,
+    kTagAlbum,
+    kTagYear,
+    kTagTrack,
+    kTagGenre,
+    kTagComment,
+    kTagFieldCount
+};
+inline constexpr int32_t kTagTextBytes = 256;  // with the NUL: longer values are cut at a character boundary
+struct TagText {
+    std::array<std::array<char, kTagTextBytes>, kTagFieldCount> field;
+};
+
 // What the stream met that it could not decode: the bytes the sync search
 // passed over, and the frames lost with them or whose header had no length.
 struct Damage {
@@ -103,6 +132,7 @@ struct Stream {
     // Reads stop here when tags follow the frames; -1: at the input's end.
     int64_t stream_end;
     TagRanges tags;
+    TagText text;  // of the tags found, when opened with skip_tags
     Damage damage;
     // Free-format streams: the length of their frames without padding, measured
     // between the first two headers when the stream is opened; 0 otherwise.
@@ -133,7 +163,7 @@ void PrefetchInput(Stream& in, int64_t offset);
 // side information alone reads some hundred fields a frame.
 inline uint32_t ReadHeaderBits(HeaderBitReader& r, int n) {
     const uint8_t* b = &r.bytes[static_cast<uint32_t>(r.bit_pos) >> 3];
-    uint32_t w = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    uint32_t w = LoadBigEndian32(b);
     w <<= r.bit_pos & 7;
     r.bit_pos += n;
     return w >> (32 - n);
@@ -159,11 +189,12 @@ bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes = 0);
 int32_t MainDataBytes(const FrameHeader& h, int32_t free_format_bytes = 0);
 
 // Tags (stream_tags.cpp). From the position, every ID3v2 tag and the zero
-// padding after each: the position is left on the first other byte, and the
-// range goes into in.tags.
+// padding after each: the position is left on the first other byte, the
+// range goes into in.tags and the text into in.text.
 void SkipLeadingTags(Stream& in);
 // An ID3v1 tag ending at end and an APEv2 tag before it, neither reaching
-// before first, into in.tags; the position does not change.
+// before first, into in.tags, their text into in.text; the position does not
+// change.
 void FindTrailingTags(Stream& in, int64_t first, int64_t end);
 
 // Opening (stream_open.cpp), on the source attached to in: 0 with the first

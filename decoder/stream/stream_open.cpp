@@ -9,10 +9,6 @@ namespace {
 
 constexpr int32_t kProbeBytes = 4100;
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 // Smallest i in 0 .. len-4 (at most 4095) where the four bytes equal tag, or -1.
 int32_t FindTag(const uint8_t* probe, int32_t len, int32_t last_start, const char* tag) {
     for (int32_t i = 0; i <= last_start && i + 4 <= len; ++i) {
@@ -33,8 +29,8 @@ int32_t FindXingHeader(const uint8_t* probe, int32_t probe_len, int32_t& frames,
     int32_t i = FindTag(probe, probe_len, 3999, "Xing");
     // Both counts sit at fixed offsets behind the tag; the flags word is not examined.
     if (i < 0 || i + 16 > probe_len) return 0;
-    frames = static_cast<int32_t>(BigEndian32(probe + i + 8));
-    bytes = static_cast<int32_t>(BigEndian32(probe + i + 12));
+    frames = static_cast<int32_t>(LoadBigEndian32(probe + i + 8));
+    bytes = static_cast<int32_t>(LoadBigEndian32(probe + i + 12));
     return 1;
 }
 
@@ -52,7 +48,7 @@ int32_t MeasureFreeFormat(Stream& in) {
         return at + 4 <= got && MatchesSyncPattern(in, b + at) && (b[at + 2] >> 4) == 0;
     };
     const int32_t padding = (b[2] >> 1) & 1;
-    const int32_t shortest = 4 + SideInfoByteCount(in.header) + (in.header.protection_bit == 0 ? 2 : 0);
+    const int32_t shortest = 4 + SideInfoByteCount(in.header) + CrcBytes(in.header);
     for (int32_t at = shortest; at + 4 <= got && at <= kSearch / 2; ++at) {
         if (!is_free_header(at)) continue;
         const int32_t length = at - padding;
@@ -76,6 +72,7 @@ int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& info) 
     ResetInput(in);
     in.rules = rules;
     in.tags = TagRanges{};
+    in.text = TagText{};
     in.damage = Damage{};
     const int64_t input_length = InputLength(in);
     if (rules.skip_tags) SkipLeadingTags(in);
@@ -113,9 +110,9 @@ int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& info) 
     if (h.protection_bit == 0) SkipCrc(in);
     SetSyncPattern(in, first);
 
-    info.channels = h.mode == 3 ? 1 : 2;
-    info.version = h.mpeg25 ? 3 : (h.ID == 1 ? 1 : 2);
-    info.samples_per_frame = h.ID == 1 ? 1152 : 576;
+    info.channels = ChannelCount(h);
+    info.version = h.mpeg25 ? 3 : (IsMpeg1(h) ? 1 : 2);
+    info.samples_per_frame = SamplesPerFrame(h);
     if (h.layer != 1) {
         CloseInput(in);
         return -6;
@@ -144,7 +141,7 @@ int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& info) 
         info.bitrate = HeaderBitrate(h);
         // Free format: the bitrate the measured frame length stands for.
         if (in.free_format_bytes > 0)
-            info.bitrate = in.free_format_bytes * info.sample_rate / (h.ID == 1 ? 144000 : 72000);
+            info.bitrate = in.free_format_bytes * info.sample_rate / FrameBytesPerKbit(h);
         // Index 15 (and free format of unknown length) has no bitrate: no duration,
         // 0. A count beyond the field's range is capped at 2^31 - 1.
         const double total = info.bitrate > 0 && in.stream_length >= 0 ? static_cast<double>(in.stream_length) *

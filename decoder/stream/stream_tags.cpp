@@ -1,16 +1,13 @@
 #include <cstring>
 
 #include "decoder/stream/stream.h"
+#include "decoder/stream/tag_text.h"
 
 // The tags music files carry around their frames: ID3v2 at the start (with
 // its footer and the zero padding some taggers leave after it; a second tag
 // may follow the first), an APEv2 tag and an ID3v1 tag at the end.
 namespace quv3 {
 namespace {
-
-uint32_t LittleEndian32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 // The whole tag an ID3v2 header announces: the 10-byte header, the 28-bit
 // sync-safe size of what follows it and a 10-byte footer when flag 0x10 says
@@ -51,6 +48,9 @@ void SkipLeadingTags(Stream& in) {
             SeekInputTo(in, at);
             break;
         }
+        // The text is read on the way over the tag: from an input that
+        // cannot seek, these bytes come once.
+        ReadId3v2Text(in, h, at + bytes - ((h[5] & 0x10) ? 10 : 0), in.text);
         SeekInputTo(in, at + bytes);
         SkipZeros(in);
     }
@@ -61,25 +61,29 @@ void SkipLeadingTags(Stream& in) {
 void FindTrailingTags(Stream& in, int64_t first, int64_t end) {
     TagRanges& t = in.tags;
     const int64_t back = TellInput(in);
-    uint8_t b[32];
-    if (end - first >= 128 && SeekInputTo(in, end - 128) == 0 && ReadInput(in, b, 3) == 3 &&
-        std::memcmp(b, "TAG", 3) == 0) {
+    uint8_t v1[128];
+    if (end - first >= 128 && SeekInputTo(in, end - 128) == 0 && ReadInput(in, v1, 128) == 128 &&
+        std::memcmp(v1, "TAG", 3) == 0) {
         t.id3v1_offset = end - 128;
         t.id3v1_bytes = 128;
         end -= 128;
     }
+    uint8_t b[32];
     // An APEv2 footer: "APETAGEX", version, the size of the items and the
     // footer, the item count and the flags; bit 31 says a 32-byte header
     // stands before the items.
     if (end - first >= 32 && SeekInputTo(in, end - 32) == 0 && ReadInput(in, b, 32) == 32 &&
         std::memcmp(b, "APETAGEX", 8) == 0) {
-        const int64_t size = LittleEndian32(b + 12);
-        const int64_t bytes = size + ((LittleEndian32(b + 20) & 0x80000000u) ? 32 : 0);
+        const int64_t size = LoadLittleEndian32(b + 12);
+        const int64_t bytes = size + ((LoadLittleEndian32(b + 20) & 0x80000000u) ? 32 : 0);
         if (size >= 32 && bytes <= end - first) {
             t.ape_offset = end - bytes;
             t.ape_bytes = bytes;
+            // APEv2 gives a field before ID3v1 does: its text is read first.
+            ReadApeText(in, end - size, end - 32, LoadLittleEndian32(b + 16), LoadLittleEndian32(b + 8), in.text);
         }
     }
+    if (t.id3v1_bytes != 0) ReadId3v1Text(v1, in.text);
     SeekInputTo(in, back);
 }
 

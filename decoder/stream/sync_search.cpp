@@ -123,7 +123,7 @@ int32_t SeekToFrameAt(Stream& in, double offset) {
 }
 
 int64_t PendingFramePosition(const Stream& in) {
-    return TellInput(in) - 4 - (in.header.protection_bit == 0 ? 2 : 0);
+    return TellInput(in) - 4 - CrcBytes(in.header);
 }
 
 // Every frame of the stream shares the first header's version and rate, so the

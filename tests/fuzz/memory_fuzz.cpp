@@ -5,10 +5,12 @@
 // delivers them in small pieces (0x40), and the sample format (0x80: floats).
 // Each control byte picks a call (decode, seek to a fraction from the byte,
 // step back, rewind, a seek to an impossible fraction); the rest is the
-// input. Afterwards the decoder runs to the end of the stream.
+// input. Afterwards the decoder runs to the end of the stream. The text of
+// the tags is read after opening.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "decoder/api/quv3_decoder.h"
 
@@ -50,6 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (opened == 0) {
         quv3_info info;
         if (quv3_get_info(d, &info) != 0 || info.channels < 1 || info.channels > 2) __builtin_trap();
+        // Every field of the tags' text ends within its size.
+        quv3_tags tags;
+        std::memset(&tags, 0x55, sizeof tags);
+        if (quv3_get_tags(d, &tags) != 0) __builtin_trap();
+        for (const char* f : {tags.title, tags.artist, tags.album, tags.year, tags.track, tags.genre, tags.comment})
+            if (std::memchr(f, 0, QUV3_TAG_TEXT_BYTES) == nullptr) __builtin_trap();
         float pcm[QUV3_MAX_FRAME_VALUES + 8];
         const float guard = 12345.0f;
         for (int g = 0; g < 8; ++g) pcm[QUV3_MAX_FRAME_VALUES + g] = guard;

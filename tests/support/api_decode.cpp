@@ -1,6 +1,8 @@
 #include "tests/support/api_decode.h"
 
 #include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -46,6 +48,35 @@ ApiDecoded DecodeWithApi(const std::function<int32_t(quv3_decoder*)>& open, int3
 
 ApiDecoded DecodeFileWithApi(const std::string& path, int32_t format) {
     return DecodeWithApi([&](quv3_decoder* d) { return quv3_open_file(d, path.c_str(), 0); }, format);
+}
+
+Pipe::Pipe(const Bytes& bytes) {
+    if (pipe(fds) != 0) return;
+    writer = fork();
+    if (writer == 0) {
+        close(fds[0]);
+        for (size_t at = 0; at < bytes.size();) {
+            const size_t n = std::min<size_t>(3000, bytes.size() - at);
+            const ssize_t w = write(fds[1], bytes.data() + at, n);
+            if (w <= 0) break;
+            at += static_cast<size_t>(w);
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+}
+
+// What the reader left is read away first, so the writer ends on its own.
+Pipe::~Pipe() {
+    char rest[4096];
+    while (fds[0] >= 0 && read(fds[0], rest, sizeof rest) > 0) {
+    }
+    close(fds[0]);
+    if (writer > 0) waitpid(writer, nullptr, 0);
+}
+
+int64_t Pipe::Read(void* u, void* buffer, int64_t n) {
+    return read(static_cast<Pipe*>(u)->fds[0], buffer, static_cast<size_t>(n));
 }
 
 std::vector<std::string> AllStreamPaths() {

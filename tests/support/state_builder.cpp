@@ -53,7 +53,8 @@ void JointStereo(StageState& s, int gr) {
     for (int ch = 0; ch < 2; ++ch)
         DequantizeChannel(*s.kernels, s.quantized, s.side_info, s.scale_factors, s.bands, gr, ch,
                           BlockKindOf(s.side_info, gr, 0), s.spectrum);
-    JointStereoGranule(*s.kernels, s.quantized, s.side_info, s.scale_factors, s.bands, s.header, gr, s.spectrum);
+    s.stereo_subbands =
+        JointStereoGranule(*s.kernels, s.quantized, s.side_info, s.scale_factors, s.bands, s.header, gr, s.spectrum);
 }
 
 }  // namespace quv3::test

@@ -17,6 +17,7 @@ struct StageState : FrameDecoder {
     FrameHeader header{};
     BandLayout bands{};
     const Kernels* kernels = &KernelsAt(0);
+    int32_t stereo_subbands = 0;  // what the last JointStereo returned
 };
 
 std::unique_ptr<StageState> NewState(int id = 1, int sampling_frequency = 0, int mpeg25 = 0);
