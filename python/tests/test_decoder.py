@@ -1,6 +1,7 @@
 """The streaming Decoder and quv3.info."""
 
 import io
+import struct
 import threading
 
 import numpy as np
@@ -131,6 +132,27 @@ def test_info_describes_the_stream_as_quvdec_does():
     assert quv3.info(path, gapless=False).frames == len(reference(path, gapless=False)) == 60 * 1152
     info = quv3.info(Stream((FIXTURES / "m22_24_lsf.mp3").read_bytes()))
     assert (info.frames, info.frames_kind, info.duration) == (None, "unknown", None)
+
+
+def tagged(data):
+    """data between an ID3v2.3 tag (a UTF-16 title) and an ID3v1.1 tag."""
+    text = "\ufeffMotörhead – Ace".encode("utf-16-le")
+    frame = b"TIT2" + struct.pack(">I", len(text) + 1) + b"\0\0" + b"\x01" + text
+    size = len(frame)
+    syncsafe = bytes([(size >> 21) & 127, (size >> 14) & 127, (size >> 7) & 127, size & 127])
+    id3v1 = (b"TAG" + b"Old title".ljust(30, b"\0") + b"An artist".ljust(30, b"\0") + b"An album".ljust(30, b"\0")
+             + b"1999" + b"A comment".ljust(28, b"\0") + b"\0\x03" + bytes([17]))
+    return b"ID3\x03\x00\x00" + syncsafe + frame + data + id3v1
+
+
+def test_tags_are_read_from_both_ends():
+    data = PATH.read_bytes()
+    info = quv3.info(tagged(data))
+    assert info.tags == {"title": "Motörhead – Ace", "artist": "An artist", "album": "An album", "year": "1999",
+                         "track": "3", "genre": "Rock", "comment": "A comment"}
+    assert np.array_equal(quv3.read(tagged(data))[0], reference(PATH))
+    # An input read forward only: the tag at its start, none looked for at its end.
+    assert quv3.info(Stream(tagged(data))).tags == {"title": "Motörhead – Ace"}
 
 
 def test_decoders_in_threads_are_independent():
