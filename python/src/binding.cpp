@@ -420,10 +420,16 @@ class Decoder {
         out.frame_bytes = static_cast<size_t>(mix ? 1 : channels) * (format == QUV3_F32 ? 4 : 2);
         // Room for what the stream says is left (and a frame, so the last
         // decodes in place), or for the count asked for where that is less;
-        // the buffer grows past a wrong total.
+        // the buffer grows past a wrong total. A header's total is only a
+        // claim: no more is reserved than the input's bytes can hold (no
+        // Layer III frame gives 64 samples a byte), nor, for an input of
+        // unknown length, more than a few minutes at first.
         const int64_t left = info_.total_samples - Position();
         int64_t first = (info_.total_kind != QUV3_TOTAL_UNKNOWN ? std::max<int64_t>(left, 0) : int64_t{1} << 18) +
                         QUV3_MAX_FRAME_SAMPLES;
+        const int64_t bytes = info_.frames.bytes;
+        const int64_t plausible = bytes >= 0 && bytes < (int64_t{1} << 50) ? bytes * 64 : int64_t{1} << 24;
+        first = std::min(first, plausible + QUV3_MAX_FRAME_SAMPLES);
         if (frames >= 0) first = std::min(first, frames);
         if (!out.Reserve(first)) throw std::bad_alloc();
         int64_t got = 0;

@@ -120,6 +120,18 @@ def test_errors_name_the_source_and_carry_the_librarys_code(tmp_path):
     assert len(quv3.read(data[: len(data) // 2], stop=1000)[0]) == 1000
 
 
+def test_a_header_claiming_billions_of_frames_is_only_a_claim():
+    data = bytearray((FIXTURES / "vbr44_xing.mp3").read_bytes())
+    at = data.find(b"Xing") + 8  # the frame count
+    data[at:at + 4] = (2**31 - 1).to_bytes(4, "big")
+    assert quv3.info(data).frames > 10**12
+    e = errors_of(data)  # no attempt to hold 10**12 samples: the stream ends long before
+    assert e.code == -4 and "truncated" in str(e)
+    # Its encoder's numbers no longer match their check sum: decoded whole, as without gapless.
+    with quv3.Decoder(data) as d:
+        assert np.array_equal(d.read(), reference(FIXTURES / "vbr44_xing.mp3", gapless=False))
+
+
 def test_a_file_objects_own_failures_surface():
     data = (FIXTURES / "j44_128.mp3").read_bytes()
     with pytest.raises(OSError, match="connection reset"):
