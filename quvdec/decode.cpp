@@ -326,14 +326,22 @@ void Summarize(Messages& m, int64_t samples, int rate, double peak, const quv3_d
     m.Info("wrote:             %s\n", job.output == "-" ? "standard output" : job.output.c_str());
 }
 
-// Output file and header. Standard output is written as it goes, the size
-// fields "unknown" unless it is a file that can be rewound.
-FILE* OpenOutput(const Job& job, int slot, const std::string& target, std::string& why) {
+// Output file and header. Standard output, and an output that exists but
+// is no regular file (a device such as /dev/null, a named pipe), are written
+// as the decode goes, the size fields "unknown" unless the output can be
+// rewound: a temporary file renamed over a device or a pipe would put a
+// regular file in its place.
+FILE* OpenOutput(const Job& job, int slot, const std::string& target, bool streamed, std::string& why) {
     if (job.output == "-") {
 #if defined(_WIN32)
         _setmode(_fileno(stdout), _O_BINARY);
 #endif
         return stdout;
+    }
+    if (streamed) {
+        FILE* f = std::fopen(target.c_str(), "wb");
+        if (f == nullptr) why = "cannot open " + job.output + ": " + std::strerror(errno);
+        return f;
     }
     return CreatePartial(slot, target, job.output, why);
 }
@@ -341,24 +349,26 @@ FILE* OpenOutput(const Job& job, int slot, const std::string& target, std::strin
 // The header's sizes, where the output can be rewound (not a pipe), then
 // the output put in place.
 bool FinishOutput(const Job& job, const Options& o, int slot, Sink& sink, int rate, const std::string& target,
-                  std::string& why) {
+                  bool streamed, std::string& why) {
     const bool to_stdout = job.output == "-";
     if (!o.raw && sink.ok) {
         const std::vector<uint8_t> header = WaveHeader(sink.format, sink.channels, rate, sink.bytes);
-        const bool rewound = (to_stdout ? std::fflush(sink.f) == 0 : true) && SeekFile(sink.f, 0) == 0;
+        const bool rewound = (streamed ? std::fflush(sink.f) == 0 : true) && SeekFile(sink.f, 0) == 0;
         if (rewound) {
             sink.Store(header.data(), header.size());
-        } else if (!to_stdout) {
+        } else if (!streamed) {
             sink.ok = false;
             sink.write_error = errno;
         }
     }
-    if (to_stdout) {
-        if (std::fflush(sink.f) != 0 && sink.ok) {
+    if (streamed) {
+        if ((to_stdout ? std::fflush(sink.f) : std::fclose(sink.f)) != 0 && sink.ok) {
             sink.ok = false;
             sink.write_error = errno;
         }
-        if (!sink.ok) why = std::string("writing standard output failed: ") + std::strerror(sink.write_error);
+        if (!sink.ok)
+            why = "writing " + (to_stdout ? std::string("standard output") : job.output) +
+                  " failed: " + std::strerror(sink.write_error);
         return sink.ok;
     }
     if (!sink.ok) {
@@ -466,10 +476,11 @@ int DecodeJob(const Job& job, const Options& o, int slot, int index, int parts, 
         }
     }
     const std::string target = job.output == "-" ? job.output : WherePathLeads(job.output);
+    const bool streamed = job.output == "-" || WrittenInPlace(target);
     Sink sink;
     sink.format = o.format;
     sink.channels = OutputChannels(o, info);
-    sink.f = OpenOutput(job, slot, target, why);
+    sink.f = OpenOutput(job, slot, target, streamed, why);
     if (sink.f == nullptr) {
         m.Fail(input, why);
         return 1;
@@ -480,15 +491,14 @@ int DecodeJob(const Job& job, const Options& o, int slot, int index, int parts, 
     }
     const int64_t expected = span.count >= 0 ? span.count : info.total_samples - span.first;
     progress.total += expected > 0 ? expected : 0;
-    const std::vector<uint8_t> header =
-        WaveHeader(sink.format, sink.channels, rate, job.output == "-" ? 0xFFFFFFFFu : 0);
+    const std::vector<uint8_t> header = WaveHeader(sink.format, sink.channels, rate, streamed ? 0xFFFFFFFFu : 0);
     if (!o.raw) sink.Store(header.data(), header.size());
     int64_t samples = 0;
     quv3_damage damage{};
     // One long input on several cores: a file of known length, to a file,
     // without resampling (which would carry its state across the parts), of
     // at least ten seconds a part.
-    const bool split = parts > 1 && job.input != "-" && job.output != "-" && !chain.resampler && info.seekable &&
+    const bool split = parts > 1 && job.input != "-" && !streamed && !chain.resampler && info.seekable &&
                        info.total_kind != QUV3_TOTAL_UNKNOWN && info.total_kind != QUV3_TOTAL_ESTIMATED &&
                        expected >= int64_t{10} * info.sample_rate * parts;
     if (split) {
@@ -502,7 +512,7 @@ int DecodeJob(const Job& job, const Options& o, int slot, int index, int parts, 
         progress.Draw(index);
         std::fputc('\n', stderr);
     }
-    if (!FinishOutput(job, o, slot, sink, rate, target, why)) {
+    if (!FinishOutput(job, o, slot, sink, rate, target, streamed, why)) {
         m.Fail(input, why);
         return 1;
     }

@@ -242,6 +242,11 @@ std::string WherePathLeads(const std::string& path) {
     return path;
 }
 
+bool WrittenInPlace(const std::string& target) {
+    const FileId id = IdOf(target);
+    return id.exists && !id.directory && !id.regular;
+}
+
 int SeekFile(FILE* f, int64_t offset) {
 #if defined(_WIN32)
     return _fseeki64(f, offset, SEEK_SET);

@@ -41,6 +41,10 @@ std::string OutputFor(const std::string& input, const std::string& dir, const ch
 // that the link stays.
 std::string WherePathLeads(const std::string& path);
 
+// An output that exists but is no regular file or directory (a device such
+// as /dev/null, a named pipe): written where it stands, never replaced.
+bool WrittenInPlace(const std::string& target);
+
 // The path as the library takes it: UTF-8 (on Windows the command line's
 // paths are in the system's code page).
 std::string LibraryPath(const std::string& path);

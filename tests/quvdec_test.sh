@@ -30,6 +30,17 @@ q -q --raw -o - "$plain" | cat > "$work/pipe.pcm"
 q -q --raw -o "$work/file.pcm" "$plain"
 cmp -s "$work/pipe.pcm" "$work/file.pcm" || fail "raw PCM on standard output"
 q --raw -o "$work/x.pcm" "$plain" | grep -q "peak [1-9]" || fail "the peak in raw mode"
+# An output that is a named pipe or a device is written where it stands, as
+# standard output is; replacing it would leave a regular file in its place.
+mkfifo "$work/fifo"
+timeout 60 cat "$work/fifo" > "$work/from_fifo" &
+q -q -o "$work/fifo" "$plain"
+wait $! || fail "nothing read from the named pipe"
+[ -p "$work/fifo" ] || fail "the named pipe given as the output was replaced"
+cmp -s "$work/from_fifo" "$work/pipe.wav" || fail "the samples through a named pipe"
+if mknod "$work/null" c 1 3 2>/dev/null; then
+  q -q -o "$work/null" "$plain" && [ -c "$work/null" ] || fail "the device given as the output was replaced"
+fi
 
 # Tagged copies of the fixture: ID3v2 (footer flag, padding), APEv2, ID3v1.
 python3 - "$plain" "$work" <<'PY'
