@@ -210,6 +210,7 @@ struct Sink {
     std::vector<uint8_t> packed, kept;
 
     void Store(const uint8_t* data, size_t n) {
+        if (n == 0) return;  // an empty block may have no storage at all
         if (std::fwrite(data, 1, n, f) != n && ok) {
             ok = false;
             write_error = errno;

@@ -304,6 +304,30 @@ TEST(DecoderMoves, SeekReadsBytesChangedUnderTheBuffer) {
     EXPECT_NE(at, want_b.end()) << "the seek decoded the bytes buffered before the file changed";
 }
 
+// A damaged header in the last 2000 bytes: the exports' sync search reads
+// whole 2000-byte blocks and ends the stream there; the re-entrant library
+// looks into the shorter last block too, decodes the frames after the damage
+// and counts what it skipped.
+TEST(DecoderDamage, FramesAfterDamageInTheLastBlockDecode) {
+    Bytes file = ReadFileBytes(std::string(QUV3_FIXTURES) + "/m22_24_lsf.mp3");
+    ASSERT_GT(file.size(), 4000u);
+    const size_t from = file.size() - 1950;  // less than a block before the end
+    for (size_t i = from; i < from + 300; ++i) file[i] = 0x55;
+    TempFile f(file);
+    const Decoded exports = DecodeWithQuv(f.path);
+    ApiDecoder dec;
+    ASSERT_EQ(quv3_open_memory(dec.d, file.data(), file.size(), 0), 0);
+    ApiDecoded api;
+    api.info.channels = 1;
+    DecodeRestWithApi(dec.d, api);
+    quv3_damage damage{};
+    quv3_get_damage(dec.d, &damage);
+    EXPECT_GE(damage.lost_frames, 1);
+    EXPECT_GT(damage.skipped_bytes, 0);
+    // 1650 bytes of 78-byte frames after the damage: some 20 frames of 576.
+    EXPECT_GE(api.pcm.size(), exports.pcm.size() + 15 * 576);
+}
+
 // The level chosen is the highest the processor's own flags allow: a machine
 // with AVX-512 must not quietly run (and test) only AVX2.
 TEST(DecoderKernels, LevelMatchesTheProcessorFlags) {

@@ -55,7 +55,7 @@ std::map<std::string, std::string> RecordedHashes() {
 template <class T>
 std::vector<T> DecodeAs(const std::string& path, const Kernels& kernels) {
     std::vector<T> samples;
-    auto s = OpenLocal(path, OpenRules{true, true});
+    auto s = OpenLocal(path, OpenRules{true, true, true});
     if (s->open_result != 0) return samples;
     s->kernels = &kernels;
     const PcmFormat format = std::is_same_v<T, float> ? PcmFormat::kF32 : PcmFormat::kS16;

@@ -249,7 +249,7 @@ TEST(StreamOpen, Mpeg25OpensOnlyWithTheRule) {
     auto s = std::make_unique<Stream>();
     StreamDescription d{};
     ASSERT_EQ(AttachFile(s->source, f.path.c_str(), false), 0);
-    ASSERT_EQ(OpenStream(*s, OpenRules{false, true}, d), 0);
+    ASSERT_EQ(OpenStream(*s, OpenRules{false, true, false}, d), 0);
     EXPECT_EQ(s->header.mpeg25, 1);
     EXPECT_EQ(d.version, 3);
     EXPECT_EQ(d.sample_rate, 8000);

@@ -24,7 +24,7 @@ int32_t Finish(quv3_decoder* d, int32_t r) {
 
 int32_t OpenOn(quv3_decoder* d, uint32_t flags) {
     d->format = (flags & QUV3_OPEN_F32) ? QUV3_F32 : QUV3_S16;
-    const int32_t r = Finish(d, OpenDecoder(*d, OpenRules{true, true}));
+    const int32_t r = Finish(d, OpenDecoder(*d, OpenRules{true, true, true}));
     if (r == 0) DescribePositions(*d, (flags & QUV3_OPEN_GAPLESS) != 0);
     return r;
 }

@@ -87,6 +87,9 @@ struct StreamDescription {
 struct OpenRules {
     bool skip_tags;  // ID3v2 at the start, APEv2 and ID3v1 at the end
     bool mpeg25;  // MPEG 2.5 frames (8, 11.025 and 12 kHz)
+    // The sync search also looks into the last block of the input, shorter
+    // than 2000 bytes: a damaged header there does not end the stream.
+    bool search_tail;
 };
 
 // Byte ranges of the tags around the frames; bytes 0 when absent.

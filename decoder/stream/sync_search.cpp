@@ -21,18 +21,20 @@ namespace {
 
 // Searches forward from the file position in blocks of 2000 bytes; the 4 bytes
 // carried over find a header that straddles two blocks. A final partial block
-// is not searched.
+// is searched only under the stream's search_tail rule.
 int32_t SyncForward(Stream& in) {
     uint8_t w[kWindow];
     if (ReadInput(in, w, 4) < 4) return -4;
     for (;;) {
-        if (ReadInput(in, w + 4, kBlock) < kBlock) return -4;
-        for (int32_t i = 0; i <= kBlock; ++i) {
+        const int32_t got = ReadInput(in, w + 4, kBlock);
+        if (got < kBlock && !in.rules.search_tail) return -4;
+        for (int32_t i = 0; i <= got; ++i) {
             if (MatchesSyncPattern(in, w + i)) {
-                SeekInputBy(in, i - kWindow);
+                SeekInputBy(in, i - 4 - got);
                 return 0;
             }
         }
+        if (got < kBlock) return -4;
         std::memcpy(w, w + kBlock, 4);
     }
 }
