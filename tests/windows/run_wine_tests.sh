@@ -115,7 +115,7 @@ winpath() { echo "Z:${1//\//\\}"; }
 (cd "$win64" && timeout 120 wine quv3_decoder_host.exe "$(winpath "$a")" "$(winpath "$b")" "$(winpath "$tmp/a.pcm")" \
   "$(winpath "$tmp/b.pcm")" "$(winpath "$tmp")") || fail "quv3_decoder_host.exe"
 for pair in "a:$a" "b:$b"; do
-  "$quvdec" -q --raw "${pair#*:}" -o "$tmp/linux.pcm"
+  "$quvdec" -q --raw --no-gapless "${pair#*:}" -o "$tmp/linux.pcm"
   cmp -s "$tmp/linux.pcm" "$tmp/${pair%%:*}.pcm" || fail "$(basename "${pair#*:}") through quv3_decoder.dll differs from the Linux build"
 done
 echo "$(basename "$a"), $(basename "$b"): identical to the Linux build"
