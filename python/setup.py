@@ -2,7 +2,7 @@
 one shared object, so the installed package needs no quv3 library at run time.
 
 The decoder's source list and the per-file instruction-set options are read
-from the repository's CMakeLists.txt (QUV3_SOURCES and its
+from the repository's decoder/CMakeLists.txt (QUV3_SOURCES and its
 set_source_files_properties lines), so the extension is built from the same
 files with the same options as the C library. The package is built from a
 checkout of the repository: pip install ./python
@@ -34,8 +34,8 @@ DECODER_FLAGS = ["-std=c++20", "-ffp-contract=off", "-fno-exceptions", "-fno-rtt
 BINDING_FLAGS = ["-ffp-contract=off", "-O3", "-DNDEBUG"]
 
 
-def cmake_text():
-    path = ROOT / "CMakeLists.txt"
+def cmake_text(folder=""):
+    path = ROOT / folder / "CMakeLists.txt"
     if not (ROOT / "decoder" / "api" / "quv3_decoder.h").is_file() or not path.is_file():
         raise SystemExit("quv3: the decoder's sources are not next to python/: build from a checkout of the repository")
     return path.read_text()
@@ -55,12 +55,12 @@ def compiler_is_gnu(compiler):
 
 def decoder_sources(gnu):
     """[(path, extra options)] of the re-entrant library for this machine."""
-    text = cmake_text()
+    text = cmake_text("decoder")
     block = re.search(r"set\(QUV3_SOURCES\s+([^)]*)\)", text)
     appended = re.findall(r"list\(APPEND QUV3_SOURCES\s+([^)]*)\)", text)
     kernel_flags = re.search(r'set\(QUV3_KERNEL_FLAGS "([^"]*)"\)', text)
     if not block or not appended or not kernel_flags:
-        raise SystemExit("quv3: CMakeLists.txt no longer lists QUV3_SOURCES as setup.py reads it")
+        raise SystemExit("quv3: decoder/CMakeLists.txt no longer lists QUV3_SOURCES as setup.py reads it")
     # The kernel options are GCC's only: "$<$<CXX_COMPILER_ID:GNU>:...>".
     gnu_only = re.fullmatch(r"\$<\$<CXX_COMPILER_ID:GNU>:([^>]*)>", kernel_flags.group(1))
     kernel = (gnu_only.group(1).split(";") if gnu else []) if gnu_only else kernel_flags.group(1).split(";")
@@ -91,14 +91,14 @@ def decoder_sources(gnu):
     names = block.group(1).split()
     for group in appended:
         names += [n for n in group.split() if wanted(n)]
-    names.append("decoder/api/quv3_decoder.cpp")
-    return [(str(ROOT / n), options.get(n, [])) for n in names]
+    names.append("api/quv3_decoder.cpp")
+    return [(str(ROOT / "decoder" / n), options.get(n, [])) for n in names]
 
 
 def decoder_files():
     """Every decoder source and header: a change to any rebuilds the extension."""
     return sorted(str(p) for p in (ROOT / "decoder").rglob("*") if p.suffix in (".cpp", ".h")) + \
-        [str(ROOT / "CMakeLists.txt")]
+        [str(ROOT / "CMakeLists.txt"), str(ROOT / "decoder" / "CMakeLists.txt")]
 
 
 def soxr_available():

@@ -10,7 +10,7 @@
 
 #include "decoder/api/quv3.h"
 #include "decoder/api/quv3_decoder.h"
-#include "decoder/layer3/kernels.h"
+#include "decoder/layer3/kernels/kernels.h"
 #include "tests/support/api_decode.h"
 #include "tests/support/pcm_compare.h"
 #include "tests/support/stream_builder.h"

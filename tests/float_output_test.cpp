@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "decoder/api/quv3_decoder.h"
-#include "decoder/layer3/kernel_body.h"
+#include "decoder/layer3/kernels/kernel_body.h"
 #include "tests/support/pcm_compare.h"
 #include "tests/support/state_builder.h"
 #include "tests/support/stream_builder.h"

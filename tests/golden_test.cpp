@@ -20,7 +20,7 @@
 
 #include "decoder/api/exports.h"
 #include "decoder/api/quv3_decoder.h"
-#include "decoder/layer3/kernels.h"
+#include "decoder/layer3/kernels/kernels.h"
 #include "tests/support/pcm_compare.h"
 #include "tests/support/state_builder.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "decoder/api/quv3_decoder.h"
-#include "decoder/layer3/simd_plain.h"
+#include "decoder/layer3/kernels/simd_plain.h"
 #include "decoder/layer3/synthesis.h"
 #include "decoder/tables/synthesis_window_table.h"
 #include "tests/support/state_builder.h"

@@ -5,7 +5,7 @@
 #include "decoder/api/quv3_decoder.h"
 #include "decoder/layer3/frame_decoder.h"
 #include "decoder/layer3/frame_walk.h"
-#include "decoder/layer3/kernels.h"
+#include "decoder/layer3/kernels/kernels.h"
 #include "decoder/stream/encoder_info.h"
 #include "decoder/stream/stream.h"
 

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "decoder/layer3/simd.h"
+#include "decoder/layer3/kernels/simd.h"
 #include "decoder/tables/quant_tables.h"
 
 namespace quv3 {

@@ -4,7 +4,7 @@
 
 #include "decoder/layer3/band_layout.h"
 #include "decoder/layer3/huffman.h"
-#include "decoder/layer3/kernels.h"
+#include "decoder/layer3/kernels/kernels.h"
 #include "decoder/layer3/scale_factors.h"
 #include "decoder/layer3/side_info.h"
 

@@ -5,7 +5,7 @@
 #include "decoder/layer3/dequantize.h"
 #include "decoder/layer3/huffman.h"
 #include "decoder/layer3/imdct.h"
-#include "decoder/layer3/kernels.h"
+#include "decoder/layer3/kernels/kernels.h"
 #include "decoder/layer3/main_data.h"
 #include "decoder/layer3/scale_factors.h"
 #include "decoder/layer3/side_info.h"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "decoder/layer3/kernels.h"
+#include "decoder/layer3/kernels/kernels.h"
 
 namespace quv3 {
 

@@ -5,7 +5,7 @@
 
 #include "decoder/layer3/band_layout.h"
 #include "decoder/layer3/frame_decoder.h"
-#include "decoder/layer3/kernels.h"
+#include "decoder/layer3/kernels/kernels.h"
 #include "tests/support/bit_writer.h"
 
 namespace quv3::test {

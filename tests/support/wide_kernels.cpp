@@ -2,8 +2,8 @@
 // portable vector code, so the kernel body's runs, reversals and partial
 // widenings at that width are checked on processors without those
 // instructions.
-#include "decoder/layer3/simd.h"
-#include "decoder/layer3/simd_plain.h"
+#include "decoder/layer3/kernels/simd.h"
+#include "decoder/layer3/kernels/simd_plain.h"
 #include "decoder/tables/quant_tables.h"
 
 namespace quv3 {
@@ -28,7 +28,7 @@ struct WideSimd {
 }  // namespace
 }  // namespace quv3
 
-#include "decoder/layer3/kernel_body.h"
+#include "decoder/layer3/kernels/kernel_body.h"
 
 namespace quv3::test {
 extern const Kernels kWideKernels = KernelsOf<WideSimd>("wide");

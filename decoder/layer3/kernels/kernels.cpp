@@ -1,4 +1,4 @@
-#include "decoder/layer3/kernels.h"
+#include "decoder/layer3/kernels/kernels.h"
 
 namespace quv3 {
 

@@ -8,9 +8,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "decoder/layer3/kernels.h"
-#include "decoder/layer3/simd.h"
-#include "decoder/layer3/simd_plain.h"
+#include "decoder/layer3/kernels/kernels.h"
+#include "decoder/layer3/kernels/simd.h"
+#include "decoder/layer3/kernels/simd_plain.h"
 #include "decoder/layer3/synthesis.h"
 #include "decoder/tables/quant_tables.h"
 #include "decoder/tables/synthesis_window_table.h"

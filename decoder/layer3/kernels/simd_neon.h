@@ -2,7 +2,7 @@
 
 #include <arm_neon.h>
 
-#include "decoder/layer3/simd.h"
+#include "decoder/layer3/kernels/simd.h"
 #include "decoder/tables/quant_tables.h"
 
 // NEON (aarch64): four floats or two doubles a vector.

@@ -2,7 +2,7 @@
 
 #include <immintrin.h>
 
-#include "decoder/layer3/simd.h"
+#include "decoder/layer3/kernels/simd.h"
 #include "decoder/tables/quant_tables.h"
 
 // AVX-512: sixteen floats or eight doubles a vector; the transforms keep eight

@@ -2,7 +2,7 @@
 
 #include <emmintrin.h>
 
-#include "decoder/layer3/simd.h"
+#include "decoder/layer3/kernels/simd.h"
 #include "decoder/tables/quant_tables.h"
 
 // SSE2, what every x86-64 processor runs: four floats or two doubles a vector.

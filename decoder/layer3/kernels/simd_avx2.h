@@ -2,7 +2,7 @@
 
 #include <immintrin.h>
 
-#include "decoder/layer3/simd.h"
+#include "decoder/layer3/kernels/simd.h"
 #include "decoder/tables/quant_tables.h"
 
 // AVX2 with FMA: eight floats or four doubles a vector.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "decoder/layer3/simd.h"
+#include "decoder/layer3/kernels/simd.h"
 #include "decoder/tables/quant_tables.h"
 
 // The plain level: one value at a time, on every processor. It is the

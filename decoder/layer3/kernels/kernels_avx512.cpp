@@ -4,8 +4,8 @@
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-#include "decoder/layer3/simd_avx512.h"
-#include "decoder/layer3/kernel_body.h"
+#include "decoder/layer3/kernels/simd_avx512.h"
+#include "decoder/layer3/kernels/kernel_body.h"
 
 namespace quv3 {
 extern const Kernels kAvx512Kernels = KernelsOf<Avx512Simd>("AVX-512");

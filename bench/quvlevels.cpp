@@ -15,7 +15,7 @@
 
 #include "bench/peer_decoders.h"
 #include "decoder/api/exports.h"
-#include "decoder/layer3/kernels.h"
+#include "decoder/layer3/kernels/kernels.h"
 
 int main(int argc, char** argv) {
     int rounds = 5;
