@@ -96,7 +96,7 @@ TEST(DecoderInputs, AStreamThatCannotSeekSaysSo) {
     const Bytes bytes = ReadFileBytes(std::string(QUV3_FIXTURES) + "/j44_128.mp3");
     Pipe p(bytes);
     const quv3_reader callbacks = p.Reader();
-    ApiDecoder dec;
+    OwnedDecoder dec;
     ASSERT_EQ(quv3_open_reader(dec.d, &callbacks, 0), 0);
     quv3_info info{};
     ASSERT_EQ(quv3_get_info(dec.d, &info), 0);
@@ -218,7 +218,7 @@ TEST(DecoderCalls, BadCallsAreRefused) {
     while (reinterpret_cast<uintptr_t>(at) % quv3_decoder_alignment() != 1) ++at;
     EXPECT_EQ(quv3_decoder_init(at, quv3_decoder_size()), nullptr) << "misaligned";
 
-    ApiDecoder dec;
+    OwnedDecoder dec;
     int16_t pcm[QUV3_MAX_FRAME_VALUES];
     EXPECT_EQ(quv3_decode_frame(dec.d, pcm, QUV3_S16, nullptr), QUV3_BAD_CALL);
     EXPECT_EQ(quv3_close(dec.d), QUV3_BAD_CALL);
@@ -249,7 +249,7 @@ TEST(DecoderMoves, FirstFramesRuleHoldsAfterAPreRoll) {
     ASSERT_EQ(straight.empty_calls, 1);
     ASSERT_EQ(straight.pcm.size(), 7u * 2304);
 
-    ApiDecoder dec;
+    OwnedDecoder dec;
     ASSERT_EQ(quv3_open_memory(dec.d, file.data(), file.size(), 0), 0);
     ApiDecoded all;
     all.info.channels = 2;
@@ -315,7 +315,7 @@ TEST(DecoderDamage, FramesAfterDamageInTheLastBlockDecode) {
     for (size_t i = from; i < from + 300; ++i) file[i] = 0x55;
     TempFile f(file);
     const Decoded exports = DecodeWithQuv(f.path);
-    ApiDecoder dec;
+    OwnedDecoder dec;
     ASSERT_EQ(quv3_open_memory(dec.d, file.data(), file.size(), 0), 0);
     ApiDecoded api;
     api.info.channels = 1;

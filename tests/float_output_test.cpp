@@ -167,18 +167,6 @@ TEST(FloatSamples, RealStreamsNeedTheStep) {
     EXPECT_GT(fixture_moved, 10u);
 }
 
-// A decoder of the re-entrant API on memory the test owns.
-struct OwnedDecoder {
-    std::vector<unsigned char> memory = std::vector<unsigned char>(quv3_decoder_size() + quv3_decoder_alignment());
-    quv3_decoder* d = nullptr;
-    OwnedDecoder() {
-        const size_t align = quv3_decoder_alignment();
-        const auto at = reinterpret_cast<uintptr_t>(memory.data());
-        d = quv3_decoder_init(memory.data() + (align - at % align) % align, quv3_decoder_size());
-    }
-    ~OwnedDecoder() { quv3_close(d); }
-};
-
 // Every call from the decoder's position to the end, in the format: each
 // call's values (samples per channel times the stream's channels).
 template <class T>

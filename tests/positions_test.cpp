@@ -77,7 +77,7 @@ void ExpectSeeksExact(const std::string& path, uint32_t flags) {
     // A frame boundary of the decoded samples: with the trim, 1105 samples
     // into the first audio frame is where the output starts.
     const int64_t boundary = straight.info.gapless ? 3 * spf - (straight.info.encoder_delay + 529) % spf : 3 * spf;
-    ApiDecoder dec;
+    OwnedDecoder dec;
     ASSERT_EQ(quv3_open_file(dec.d, path.c_str(), flags), 0);
     for (const int64_t n : {int64_t{0}, int64_t{5}, boundary, boundary - 1, total / 2, total - 1}) {
         ASSERT_EQ(quv3_seek_sample(dec.d, n), 0) << path << " n=" << n;
@@ -111,7 +111,7 @@ TEST(SeekToSample, ExactAcrossALongStreamsIndex) {
     const int64_t ch = straight.info.channels;
     const int64_t total = static_cast<int64_t>(straight.pcm.size()) / ch;
     ASSERT_GT(total, 2048 * 1152);
-    ApiDecoder dec;
+    OwnedDecoder dec;
     ASSERT_EQ(quv3_open_file(dec.d, f.path.c_str(), 0), 0);
     for (const int64_t n : {total - 1000, int64_t{1025} * 1152 + 17, total / 3, int64_t{2047} * 1152}) {
         ASSERT_EQ(quv3_seek_sample(dec.d, n), 0) << n;

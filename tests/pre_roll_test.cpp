@@ -1,7 +1,6 @@
 // After SeekQuv and QuvOneBck the next Quv delivers exactly the samples a
 // straight decode from the start delivers for the frame they land on, and so
 // does every call after it.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "decoder/api/quv3.h"
 #include "decoder/api/quv3_decoder.h"
 #include "decoder/stream/stream.h"
+#include "tests/support/api_decode.h"
 #include "tests/support/pcm_compare.h"
 #include "tests/support/state_builder.h"
 #include "tests/support/stream_builder.h"
@@ -73,25 +73,30 @@ bool SameCalls(const Calls& straight, size_t at, const Calls& after) {
     return true;
 }
 
-std::vector<std::string> AllStreams() {
-    std::vector<std::string> paths;
-    for (const std::string& dir : {std::string(QUV3_FIXTURES), std::string(QUV3_ISO_VECTORS)}) {
-        if (DIR* d = opendir(dir.c_str())) {
-            while (dirent* e = readdir(d)) {
-                const std::string n = e->d_name;
-                if (n.size() > 4 && (n.ends_with(".mp3") || n.ends_with(".bit"))) paths.push_back(dir + "/" + n);
-            }
-            closedir(d);
-        }
+// After `decoded` calls and `steps` steps back the calls are the straight
+// decode's from frame decoded - steps, more than 2008 bytes into the stream and
+// with every frame between findable by the sync search; nearer its start the
+// decoder goes back to the first frame, and the calls are some frame's.
+// Whether the exact frame was checked.
+bool ExpectStepsBack(const Calls& straight, const Frames& frames, int decoded, int steps, const Calls& after,
+                     const std::string& what) {
+    const int back = decoded - steps;
+    if (back > 0 && frames.at[back] > 2100 &&
+        std::all_of(frames.findable.begin() + back, frames.findable.begin() + decoded + 1, [](bool b) { return b; })) {
+        EXPECT_TRUE(SameCalls(straight, static_cast<size_t>(back), after)) << what << ": not frame " << back
+                                                                            << "'s samples";
+        return true;
     }
-    std::sort(paths.begin(), paths.end());
-    return paths;
+    int landed = decoded;
+    while (landed >= 0 && !SameCalls(straight, static_cast<size_t>(landed), after)) --landed;
+    EXPECT_GE(landed, 0) << what << ": the samples of no frame";
+    return false;
 }
 
 TEST(PreRoll, SeekLandsOnTheExactFrame) {
     const float fractions[] = {0.0f, 1e-6f, 0.001f, 0.01f, 0.25f, 0.5f, 0.77f, 0.99f, 0.999f};
     int seeks = 0;
-    for (const std::string& path : AllStreams()) {
+    for (const std::string& path : AllStreamPaths()) {
         if (InitQuv(path.c_str(), nullptr) != 0) continue;  // a stream the library refuses
         ExitQuv();
         const Calls straight = Straight(path);
@@ -123,7 +128,7 @@ TEST(PreRoll, SeekLandsOnTheExactFrame) {
 }
 
 TEST(PreRoll, StepsBackToTheExactFrame) {
-    for (const std::string& path : AllStreams()) {
+    for (const std::string& path : AllStreamPaths()) {
         if (InitQuv(path.c_str(), nullptr) != 0) continue;
         ExitQuv();
         const Calls straight = Straight(path);
@@ -138,19 +143,7 @@ TEST(PreRoll, StepsBackToTheExactFrame) {
                 ExitQuv();
                 const std::string what = path + " after " + std::to_string(decoded) + " calls and " +
                                          std::to_string(steps) + " steps back";
-                // More than 2008 bytes into the stream each step goes back one frame;
-                // nearer its start the decoder goes back to the first frame.
-                const int back = decoded - steps;
-                if (back > 0 && frames.at[back] > 2100 &&
-                    std::all_of(frames.findable.begin() + back, frames.findable.begin() + decoded + 1,
-                                [](bool b) { return b; })) {
-                    EXPECT_TRUE(SameCalls(straight, static_cast<size_t>(back), after))
-                        << what << ": not frame " << back << "'s samples";
-                    continue;
-                }
-                int landed = decoded;
-                while (landed >= 0 && !SameCalls(straight, static_cast<size_t>(landed), after)) --landed;
-                EXPECT_GE(landed, 0) << what << ": the samples of no frame";
+                ExpectStepsBack(straight, frames, decoded, steps, after, what);
             }
         }
     }
@@ -177,7 +170,7 @@ TEST(PreRoll, DamagedHeaderBeforeTheLandingFrame) {
 }
 
 // A decoder of the re-entrant API and the calls it delivers.
-struct ApiDecoder : OwnedDecoder {
+struct CallsDecoder : OwnedDecoder {
     int32_t channels = 0;
     int32_t Open(const std::string& path) {
         const int32_t r = quv3_open_file(d, path.c_str(), 0);
@@ -207,7 +200,7 @@ TEST(PreRoll, Mpeg25SeekAndStepBackThroughTheDecoderApi) {
     for (const char* name : {"j8_16_mpeg25", "m11_24_mpeg25", "j12_32_mpeg25"}) {
         const std::string path = std::string(QUV3_FIXTURES) + "/" + name + ".mp3";
         ASSERT_EQ(InitQuv(path.c_str(), nullptr), -2) << name;
-        ApiDecoder a;
+        CallsDecoder a;
         ASSERT_EQ(a.Open(path), 0) << name;
         quv3_info info{};
         ASSERT_EQ(quv3_get_info(a.d, &info), 0);
@@ -248,20 +241,7 @@ TEST(PreRoll, Mpeg25SeekAndStepBackThroughTheDecoderApi) {
                 const Calls after = a.DecodeRest(kCompared);
                 const std::string what = std::string(name) + " after " + std::to_string(decoded) + " calls and " +
                                          std::to_string(steps) + " steps back";
-                // More than 2008 bytes into the stream each step goes back one frame;
-                // nearer its start the decoder goes back to the first frame.
-                const int back = decoded - steps;
-                if (back > 0 && frames.at[back] > 2100 &&
-                    std::all_of(frames.findable.begin() + back, frames.findable.begin() + decoded + 1,
-                                [](bool b) { return b; })) {
-                    EXPECT_TRUE(SameCalls(straight, static_cast<size_t>(back), after))
-                        << what << ": not frame " << back << "'s samples";
-                    ++exact_steps;
-                    continue;
-                }
-                int landed = decoded;
-                while (landed >= 0 && !SameCalls(straight, static_cast<size_t>(landed), after)) --landed;
-                EXPECT_GE(landed, 0) << what << ": the samples of no frame";
+                exact_steps += ExpectStepsBack(straight, frames, decoded, steps, after, what);
             }
         }
     }

@@ -77,7 +77,7 @@ const std::u16string kText16 = u"Für Elise – Ünïcødé 𝄞";  // the last 
 // title|artist|album|year|track|genre|comment.
 std::string TagsOf(const Bytes& front, const Bytes& back = {}, bool pipe = false) {
     const Bytes file = Cat({front, Bare(), back});
-    ApiDecoder dec;
+    OwnedDecoder dec;
     std::optional<Pipe> p;
     quv3_reader reader{};
     if (pipe) reader = p.emplace(file).Reader();
@@ -241,7 +241,7 @@ TEST(TagText, Precedence) {
 }
 
 TEST(TagText, BadCallsAndReopening) {
-    ApiDecoder dec;
+    OwnedDecoder dec;
     quv3_tags t;
     EXPECT_EQ(quv3_get_tags(dec.d, &t), QUV3_BAD_CALL);
     const Bytes file = Cat({Tag(4, {Frame(4, "TIT2", Text(0, Str("old")))}), Bare()});

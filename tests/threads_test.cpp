@@ -26,7 +26,7 @@ TEST(DecoderThreads, EightAtOnceMatchTheSerialDecodes) {
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
             const std::string& path = paths[t < 4 ? t : 0];
-            ApiDecoder dec;
+            OwnedDecoder dec;
             const int32_t r = t == 5 || t == 7 ? quv3_open_memory(dec.d, shared.data(), shared.size(), 0)
                                                : quv3_open_file(dec.d, path.c_str(), 0);
             if (r != 0) return;

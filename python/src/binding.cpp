@@ -105,11 +105,29 @@ void KeepCurrentError(FileReader& r) {
     r.Keep(e);
 }
 
+// Runs a reader callback's work with the GIL, keeping the first exception it
+// raises for the call that returns to Python: the library sees failed.
+template <class Work>
+auto Guarded(FileReader& r, decltype(std::declval<Work>()()) failed, Work work) {
+    py::gil_scoped_acquire gil;
+    if (r.failed) return failed;
+    try {
+        return work();
+    } catch (py::error_already_set& e) {
+        r.Keep(e);
+    } catch (py::builtin_exception& e) {
+        e.set_error();
+        KeepCurrentError(r);
+    } catch (std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+        KeepCurrentError(r);
+    }
+    return failed;
+}
+
 int64_t ReadFile(void* user, void* buffer, int64_t n) {
     auto& r = *static_cast<FileReader*>(user);
-    py::gil_scoped_acquire gil;
-    if (r.failed) return -1;
-    try {
+    return Guarded(r, int64_t{-1}, [&]() -> int64_t {
         if (r.readinto) {
             // A bytearray of the binding's, never the library's buffer: a
             // view of it kept by the file object cannot reach the decoder.
@@ -135,35 +153,15 @@ int64_t ReadFile(void* user, void* buffer, int64_t n) {
         PyBuffer_Release(&view);
         if (k > n) throw py::value_error("read(" + std::to_string(n) + ") returned " + std::to_string(k) + " bytes");
         return k;
-    } catch (py::error_already_set& e) {
-        r.Keep(e);
-    } catch (py::builtin_exception& e) {
-        e.set_error();
-        KeepCurrentError(r);
-    } catch (std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-        KeepCurrentError(r);
-    }
-    return -1;
+    });
 }
 
 int32_t SeekFile(void* user, int64_t offset) {
     auto& r = *static_cast<FileReader*>(user);
-    py::gil_scoped_acquire gil;
-    if (r.failed) return -1;
-    try {
+    return Guarded(r, int32_t{-1}, [&]() -> int32_t {
         r.seek(r.base + offset);
         return 0;
-    } catch (py::error_already_set& e) {
-        r.Keep(e);
-    } catch (py::builtin_exception& e) {
-        e.set_error();
-        KeepCurrentError(r);
-    } catch (std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-        KeepCurrentError(r);
-    }
-    return -1;
+    });
 }
 
 int64_t SizeOfFile(void* user) { return static_cast<FileReader*>(user)->length; }

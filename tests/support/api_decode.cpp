@@ -1,22 +1,11 @@
 #include "tests/support/api_decode.h"
 
-#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 namespace quv3::test {
-
-ApiDecoder::ApiDecoder() {
-    const size_t align = quv3_decoder_alignment();
-    memory.reset(new unsigned char[quv3_decoder_size() + align]);
-    const auto at = reinterpret_cast<uintptr_t>(memory.get());
-    void* aligned = memory.get() + (align - at % align) % align;
-    d = quv3_decoder_init(aligned, quv3_decoder_size());
-}
-
-ApiDecoder::~ApiDecoder() { quv3_close(d); }
 
 void DecodeRestWithApi(quv3_decoder* d, ApiDecoded& out, int32_t format) {
     std::vector<float> buf(QUV3_MAX_FRAME_VALUES);
@@ -37,7 +26,7 @@ void DecodeRestWithApi(quv3_decoder* d, ApiDecoded& out, int32_t format) {
 }
 
 ApiDecoded DecodeWithApi(const std::function<int32_t(quv3_decoder*)>& open, int32_t format) {
-    ApiDecoder dec;
+    OwnedDecoder dec;
     ApiDecoded out;
     out.open_result = open(dec.d);
     if (out.open_result != 0) return out;
@@ -81,16 +70,7 @@ int64_t Pipe::Read(void* u, void* buffer, int64_t n) {
 
 std::vector<std::string> AllStreamPaths() {
     std::vector<std::string> paths;
-    for (const std::string& dir : {std::string(QUV3_FIXTURES), std::string(QUV3_ISO_VECTORS)}) {
-        if (DIR* d = opendir(dir.c_str())) {
-            while (dirent* e = readdir(d)) {
-                const std::string n = e->d_name;
-                if (n.ends_with(".mp3") || n.ends_with(".bit")) paths.push_back(dir + "/" + n);
-            }
-            closedir(d);
-        }
-    }
-    std::sort(paths.begin(), paths.end());
+    for (const auto& [name, path] : TestStreams(QUV3_FIXTURES, QUV3_ISO_VECTORS)) paths.push_back(path);
     return paths;
 }
 

@@ -12,16 +12,6 @@
 
 namespace quv3::test {
 
-// A decoder of the re-entrant API on memory the test owns.
-struct ApiDecoder {
-    std::unique_ptr<unsigned char[]> memory;
-    quv3_decoder* d = nullptr;
-    ApiDecoder();
-    ~ApiDecoder();
-    ApiDecoder(const ApiDecoder&) = delete;
-    ApiDecoder& operator=(const ApiDecoder&) = delete;
-};
-
 // Everything the decoder delivers from its position to the end, the samples
 // of each call appended; the calls that wrote nothing count too.
 struct ApiDecoded {
