@@ -4,10 +4,12 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <vector>
 
 #include "quv3.h"
+#include "quv3_decoder.h"
 #ifdef QUV3_BENCH_MAD
 #include <mad.h>
 #endif
@@ -39,6 +41,27 @@ Result DecodeQuv(const char* path) {
     }
     r.audio_seconds = static_cast<double>(frames) * info->samples_per_frame / info->sample_rate;
     ExitQuv();
+    return r;
+}
+
+// The re-entrant API, 16-bit, not gapless: the same frames as the exports.
+Result DecodeQuvApi(const char* path) {
+    Result r;
+    static void* memory = std::aligned_alloc(quv3_decoder_alignment(), quv3_decoder_size());
+    quv3_decoder* d = quv3_decoder_init(memory, quv3_decoder_size());
+    if (!d || quv3_open_file(d, path, 0) != 0) return r;
+    quv3_info info;
+    quv3_get_info(d, &info);
+    static int16_t pcm[QUV3_PCM_BUFFER_BYTES / 2];
+    uint64_t samples = 0;
+    for (;;) {
+        int32_t n = 0;
+        if (quv3_decode_frame(d, pcm, QUV3_S16, &n) != 0) break;
+        r.checksum += static_cast<uint16_t>(pcm[100]);
+        samples += static_cast<uint64_t>(n);
+    }
+    r.audio_seconds = static_cast<double>(samples) / info.sample_rate;
+    quv3_close(d);
     return r;
 }
 

@@ -33,6 +33,7 @@ struct Peer {
 
 const Peer kDecoders[] = {
     {"quv3", bench::DecodeQuv},
+    {"api", bench::DecodeQuvApi},
     {"mpg123", bench::DecodeMpg123},
 #ifdef QUV3_BENCH_MAD
     {"mad", bench::DecodeMad},

@@ -3,7 +3,7 @@
  *
  * Each stream is decoded by a decoder the caller owns: a block of the caller's
  * memory of quv3_decoder_size() bytes, aligned to quv3_decoder_alignment()
- * (about 80 KB; the 16 KiB input buffer is part of it), made ready once by
+ * (about 87 KB; the 16 KiB input buffer is part of it), made ready once by
  * quv3_decoder_init. The library allocates nothing and keeps no mutable state
  * of its own, so any number of decoders may be used at once, each from one
  * thread at a time (any thread). A decoder may be opened again after
