@@ -90,9 +90,20 @@ int FilesStartingWith(const std::string& prefix) {
     return n;
 }
 
+// The samples written and the outputs they may give, removed when the tests end.
+struct WrittenFiles {
+    std::vector<std::string> paths;
+    ~WrittenFiles() {
+        for (const std::string& path : paths) std::remove(path.c_str());
+    }
+};
+WrittenFiles g_written;
+
 Paths WriteSample(const std::string& name, const Bytes& content) {
     Paths p;
     const std::string source = TempDir() + "/" + std::to_string(getpid()) + "_" + name;
+    g_written.paths.push_back(source);
+    g_written.paths.push_back(source.substr(0, source.size() - 3) + "wav");
     std::snprintf(p.source, sizeof p.source, "%s", source.c_str());
     std::snprintf(p.destination, sizeof p.destination, "/install/%s", name.c_str());
     FILE* f = std::fopen(p.source, "wb");
