@@ -100,6 +100,28 @@ TEST(SeekToSample, LandsOnTheExactSampleGaplessOrNot) {
     ExpectSeeksExact(Fixture("crc44_96.mp3"), 0);
 }
 
+// A walk that stopped early (the step back's) must leave the first frames'
+// reservoir bookkeeping right for the walks after it: a frame taken for one
+// the decoder skips would move every later seek by a frame.
+TEST(SeekToSample, ExactAfterAShorterWalk) {
+    for (const char* name : {"vbr44_xing.mp3", "gapless44_vbr.mp3", "crc44_96.mp3"}) {
+        const std::string path = Fixture(name);
+        const ApiDecoded straight = Open(path, 0);
+        const int64_t ch = straight.info.channels, n = 20 * straight.info.samples_per_frame;
+        OwnedDecoder dec;
+        ASSERT_EQ(quv3_open_file(dec.d, path.c_str(), 0), 0) << name;
+        int16_t pcm[QUV3_MAX_FRAME_VALUES];
+        for (int i = 0; i < 5; ++i) quv3_decode_frame(dec.d, pcm, QUV3_S16, nullptr);
+        ASSERT_EQ(quv3_step_back(dec.d), 0) << name;
+        ASSERT_EQ(quv3_seek_sample(dec.d, n), 0) << name;
+        ApiDecoded rest;
+        rest.info = straight.info;
+        DecodeRestWithApi(dec.d, rest);
+        ASSERT_EQ(rest.pcm.size(), straight.pcm.size() - n * ch) << name;
+        EXPECT_TRUE(std::equal(rest.pcm.begin(), rest.pcm.end(), straight.pcm.begin() + n * ch)) << name;
+    }
+}
+
 // A stream of more frames than the index has entries: its stride doubles, and
 // every position it keeps must still be a frame's.
 TEST(SeekToSample, ExactAcrossALongStreamsIndex) {

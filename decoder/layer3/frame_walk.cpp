@@ -43,7 +43,9 @@ bool Step(Stream& in, FrameIndex& index, Walk& w) {
     const FrameHeader h = in.header;
     const bool decodable = HeaderIsDecodable(h, in.free_format_bytes);
     const int32_t frame_bytes = FrameBytes(h, in.free_format_bytes);
-    if (w.k < kSilentStartFrames && w.k == index.frames_seen) {
+    // While the first frames are not all seen, every walk starts at frame 0
+    // (StartAt), so the fill is followed through frames seen before too.
+    if (w.k < kSilentStartFrames && index.frames_seen < kSilentStartFrames) {
         // The frame driver's decisions for the first frames: no length, or
         // main data that begins before the bytes the reservoir holds.
         bool silent = !decodable;
@@ -73,7 +75,7 @@ bool Step(Stream& in, FrameIndex& index, Walk& w) {
 // From the last recorded frame at or before k (or before position).
 Walk StartAt(const FrameIndex& index, int64_t k, int64_t position) {
     int32_t e = index.entries - 1;
-    while (e > 0 && ((e << index.stride_log2) > k || index.position[e] > position)) --e;
+    while (e > 0 && ((int64_t{e} << index.stride_log2) > k || index.position[e] > position)) --e;
     Walk w{int64_t{e} << index.stride_log2, index.position[e], 0};
     // The reservoir's fill matters for the first frames only, and those are
     // walked from frame 0.
