@@ -93,7 +93,7 @@ int64_t OutputStart(const quv3_decoder& d, int64_t k) {
 // second frame's header gives them.
 void FollowAudioFrames(Stream& in) {
     const int64_t back = TellInput(in);
-    const int32_t length = FrameBytes(in.header, in.free_format_bytes) + in.header.padding_bit;
+    const int32_t length = FrameLength(in.header, in.free_format_bytes);
     uint8_t b[4];
     FrameHeader second{};
     if (length > 0 && SeekInputTo(in, in.data_start + length) == 0 && ReadInput(in, b, 4) == 4 &&

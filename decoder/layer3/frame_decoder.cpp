@@ -70,7 +70,7 @@ int32_t DecodeFrame(const Kernels& k, Stream& in, FrameDecoder& d, PcmOut out) {
     const int32_t main_bytes = MainDataBytes(h, in.free_format_bytes);
     MainDataBuffer& m = d.main_data;
     const int32_t begin = d.side_info.main_data_begin;
-    if (begin > m.fill && static_cast<int64_t>(frame_bytes) * d.call_count < kStreamStartBytes) {
+    if (OnlyFeedsReservoir(begin, m.fill, frame_bytes, d.call_count)) {
         AppendMainData(in, m, main_bytes);
         return 0;
     }

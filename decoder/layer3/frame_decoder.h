@@ -22,6 +22,13 @@ namespace quv3 {
 // length x calls counts them), only feeds the reservoir.
 inline constexpr int64_t kStreamStartBytes = 960;
 
+// The rule above for frame number k (the frame loop's call count), whose main
+// data begins `begin` bytes back with the reservoir's fill at `fill`; the
+// header walk applies it too, so that it skips the frames the decoder skips.
+inline bool OnlyFeedsReservoir(int32_t begin, int32_t fill, int32_t frame_bytes, int64_t k) {
+    return begin > fill && static_cast<int64_t>(frame_bytes) * k < kStreamStartBytes;
+}
+
 struct FrameDecoder {
     int32_t status;  // 0, or -4 once no frame follows (sticky until a rewind)
     int32_t call_count;  // frame loop calls since the stream was opened or rewound

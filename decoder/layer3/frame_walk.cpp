@@ -53,10 +53,8 @@ bool Step(Stream& in, FrameIndex& index, Walk& w) {
             uint8_t si[2] = {0, 0};
             ReadInput(in, si, 2);
             const int32_t begin = IsMpeg1(h) ? (si[0] << 1) | (si[1] >> 7) : si[0];
-            silent = begin > w.fill && static_cast<int64_t>(frame_bytes) * w.k < kStreamStartBytes;
-            int32_t n = MainDataBytes(h, in.free_format_bytes);
-            if (n > kSpillBytes) n = kSpillBytes;
-            if (n > 0) w.fill = (w.fill + n) & (kRingBytes - 1);
+            silent = OnlyFeedsReservoir(begin, w.fill, frame_bytes, w.k);
+            w.fill = FillAfter(w.fill, MainDataBytes(h, in.free_format_bytes));
         }
         if (silent) index.silent_start[w.k >> 6] |= uint64_t{1} << (w.k & 63);
     }
@@ -64,7 +62,7 @@ bool Step(Stream& in, FrameIndex& index, Walk& w) {
     // Past the frame's bytes; a header without a length is left right behind
     // it (and its CRC word), where the frame loop resynchronises.
     SeekInputTo(
-        in, decodable ? w.position + frame_bytes + h.padding_bit : w.position + 4 + CrcBytes(h));
+        in, decodable ? w.position + FrameLength(h, in.free_format_bytes) : w.position + 4 + CrcBytes(h));
     if (ReadNextHeader(in) != 0) return false;
     w.k += 1;
     w.position = PendingFramePosition(in);

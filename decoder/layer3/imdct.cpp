@@ -36,13 +36,12 @@ void InverseTransformSubbands(const Kernels& k, const float* lines, int block_ty
 int TransformGranuleChannel(const Kernels& k, float* lines, const SideInfo& si, int gr, int ch, int32_t decoded_lines,
                             int32_t stereo_subbands, TransformMemory& t) {
     const BlockKind kind = BlockKindOf(si, gr, ch);
-    int32_t& active = t.active_subband_count[ch];
     // Outside joint stereo the lines from the decoded count on are +0: the
     // subbands above it need no transform (an all-zero subband transforms to
     // its overlap alone, which passing the overlap through gives too, but for
     // the signs of zeros, which no PCM sample can show). Short and mixed
     // granules' lines are reordered, so they all count.
-    active = stereo_subbands > 0 ? stereo_subbands : kind == BlockKind::kLong ? (decoded_lines + 17) / 18 : 32;
+    int32_t active = stereo_subbands > 0 ? stereo_subbands : kind == BlockKind::kLong ? (decoded_lines + 17) / 18 : 32;
     // Short blocks get no alias reduction; a mixed block only the boundary
     // between its two long subbands, as in the ISO reference decoder.
     if (kind == BlockKind::kLong) {

@@ -17,9 +17,6 @@ struct TransformMemory {
     // Per channel, how many subbands from 0 on may hold an overlap other than
     // zero; all above hold zeros.
     int32_t overlap_subbands[2];
-    // Per channel, the subbands this granule transforms: the others' lines
-    // are all zero.
-    int32_t active_subband_count[2];
 };
 static_assert(sizeof(TransformMemory::OverlapBuffer) == 4608);
 static_assert(sizeof(TransformMemory::SubbandSamples) == 2304);

@@ -10,7 +10,7 @@ void AppendMainData(Stream& in, MainDataBuffer& m, int32_t n) {
     const int32_t got = ReadInput(in, m.bytes.data() + m.fill, n);
     const int32_t end = m.fill + got;
     if (end > kRingBytes) std::memcpy(m.bytes.data(), m.bytes.data() + kRingBytes, end - kRingBytes);
-    m.fill = (m.fill + n) & (kRingBytes - 1);
+    m.fill = FillAfter(m.fill, n);
     std::memcpy(m.bytes.data() + kRingBytes, m.bytes.data(), kRingMirror);
 }
 

@@ -26,6 +26,11 @@ struct MainDataBuffer {
 // advances by n even when the file ends first: bytes not delivered keep their
 // old content.
 void AppendMainData(Stream& in, MainDataBuffer& m, int32_t n);
+// The ring index after appending n bytes at fill, as AppendMainData moves it.
+inline int32_t FillAfter(int32_t fill, int32_t n) {
+    if (n > kSpillBytes) n = kSpillBytes;  // never for a valid header (at most 1441 bytes)
+    return n > 0 ? (fill + n) & (kRingBytes - 1) : fill;
+}
 void AppendZeros(MainDataBuffer& m, int32_t n);
 
 // The 4-byte big-endian window at the byte holding bit_pos, shifted left by

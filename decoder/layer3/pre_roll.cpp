@@ -76,7 +76,7 @@ void PreRoll(const Kernels& k, Stream& in, FrameDecoder& d) {
     for (int32_t i = 0; i < frames; ++i) {
         SeekInputTo(in, pos);
         ReadHeaderAndCrc(in);
-        pos += FrameBytes(in.header, in.free_format_bytes) + in.header.padding_bit;
+        pos += FrameLength(in.header, in.free_format_bytes);
         if (i < frames - decode) {
             SeekInputBy(in, SideInfoByteCount(in.header));
             AppendMainData(in, d.main_data, MainDataBytes(in.header, in.free_format_bytes));

@@ -68,7 +68,7 @@ EncoderInfo ParseEncoderInfo(const FrameHeader& h, const uint8_t* frame, int32_t
 EncoderInfo ReadEncoderInfo(Stream& in) {
     uint8_t frame[2 * 1441 + 2];  // the longest frame: free format may double the usual 1441 bytes
     const int64_t back = TellInput(in);
-    int32_t length = FrameBytes(in.header, in.free_format_bytes) + in.header.padding_bit;
+    int32_t length = FrameLength(in.header, in.free_format_bytes);
     if (length <= 0) length = 0;
     if (length > static_cast<int32_t>(sizeof frame)) length = static_cast<int32_t>(sizeof frame);
     int32_t got = 0;

@@ -72,7 +72,7 @@ bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes) {
 
 // Everything but the header, the CRC word and the side information.
 int32_t MainDataBytes(const FrameHeader& h, int32_t free_format_bytes) {
-    return FrameBytes(h, free_format_bytes) + h.padding_bit - 4 - SideInfoByteCount(h) - CrcBytes(h);
+    return FrameLength(h, free_format_bytes) - 4 - SideInfoByteCount(h) - CrcBytes(h);
 }
 
 int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes) {

@@ -186,6 +186,10 @@ int32_t SideInfoByteCount(const FrameHeader& h);
 // Frame length without padding; 0 when it cannot be formed (bitrate index 15,
 // a reserved rate or layer, free format of unknown length).
 int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes = 0);
+// The frame's length in the stream: FrameBytes and the padding byte.
+inline int32_t FrameLength(const FrameHeader& h, int32_t free_format_bytes = 0) {
+    return FrameBytes(h, free_format_bytes) + h.padding_bit;
+}
 // A frame this decoder can size and decode.
 bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes = 0);
 // The frame's bytes after its header, CRC word and side information.
