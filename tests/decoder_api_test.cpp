@@ -261,14 +261,63 @@ TEST(DecoderMoves, FirstFramesRuleHoldsAfterAPreRoll) {
     EXPECT_EQ(n, 0) << "the frame reaching before the stream's start was decoded after a seek";
     EXPECT_EQ(quv3_decode_frame(dec.d, pcm, QUV3_S16, &n), 0);
     EXPECT_EQ(n, 1152);
-    // Within its first 2008 bytes a stream has no earlier frame to step back
-    // to but the first: from there, the second frame again writes nothing.
+    // Two steps back after frame 2: frame 1 again, which again writes nothing.
     ASSERT_EQ(quv3_step_back(dec.d), 0);
     ASSERT_EQ(quv3_step_back(dec.d), 0);
-    EXPECT_EQ(quv3_decode_frame(dec.d, pcm, QUV3_S16, &n), 0);
-    EXPECT_EQ(n, 1152);
+    EXPECT_EQ(quv3_tell(dec.d), 1152);
     EXPECT_EQ(quv3_decode_frame(dec.d, pcm, QUV3_S16, &n), 0);
     EXPECT_EQ(n, 0) << "the same after two steps back";
+    EXPECT_EQ(quv3_decode_frame(dec.d, pcm, QUV3_S16, &n), 0);
+    EXPECT_EQ(n, 1152);
+}
+
+// The starts of the MPEG-1 Layer III frames of a bare stream of one rate.
+std::vector<size_t> FrameStarts(const Bytes& b) {
+    static const int kKbits[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static const int kRates[] = {44100, 48000, 32000};
+    std::vector<size_t> at;
+    for (size_t p = 0; p + 4 <= b.size() && b[p] == 0xFF && (b[p + 1] & 0xFE) == 0xFA;) {
+        at.push_back(p);
+        const int index = b[p + 2] >> 4, rate = (b[p + 2] >> 2) & 3;
+        if (index == 0 || index == 15 || rate == 3) break;
+        p += 144000 * kKbits[index] / kRates[rate] + ((b[p + 2] >> 1) & 1);
+    }
+    return at;
+}
+
+// Bytes inside a frame's main data that read as a frame header are no frame:
+// a seek that finds them first, and a step back after it, keep the output's
+// count, and the positions learnt on the way stay right for later seeks.
+TEST(DecoderMoves, AHeaderInsideAFrameIsNoFrame) {
+    Bytes file = ReadFileBytes(std::string(QUV3_FIXTURES) + "/gapless44_cbr.mp3");
+    const std::vector<size_t> at = FrameStarts(file);
+    ASSERT_GT(at.size(), 100u);
+    const size_t j = 55;
+    std::copy(file.begin() + at[j], file.begin() + at[j] + 4, file.begin() + at[j] - 60);
+    const ApiDecoded straight = DecodeWithApi(
+        [&](quv3_decoder* d) { return quv3_open_memory(d, file.data(), file.size(), QUV3_OPEN_GAPLESS); });
+    ASSERT_EQ(straight.open_result, 0);
+    const int64_t trim = 1152 + 576 + 529;  // the Info frame, the encoder's delay and the decoder's
+    ASSERT_EQ(straight.info.encoder_delay, 576);
+
+    OwnedDecoder dec;
+    ASSERT_EQ(quv3_open_memory(dec.d, file.data(), file.size(), QUV3_OPEN_GAPLESS), 0);
+    ASSERT_EQ(quv3_seek_fraction(dec.d, static_cast<double>(at[j] - 70) / static_cast<double>(file.size())), 0);
+    EXPECT_EQ(quv3_tell(dec.d), static_cast<int64_t>(j) * 1152 - trim);
+    int16_t pcm[QUV3_MAX_FRAME_VALUES];
+    for (int i = 0; i < 2; ++i) quv3_decode_frame(dec.d, pcm, QUV3_S16, nullptr);
+    ASSERT_EQ(quv3_step_back(dec.d), 0);
+    EXPECT_EQ(quv3_tell(dec.d), static_cast<int64_t>(j + 1) * 1152 - trim);
+    ApiDecoded rest;
+    rest.info = straight.info;
+    DecodeRestWithApi(dec.d, rest);
+    const int64_t total = static_cast<int64_t>(straight.pcm.size()) / 2;
+    const int64_t n = total * 3 / 4;
+    ASSERT_EQ(quv3_seek_sample(dec.d, n), 0);
+    int32_t got = 0;
+    quv3_decode_frame(dec.d, pcm, QUV3_S16, &got);
+    ASSERT_GT(got, 0);
+    EXPECT_TRUE(std::equal(pcm, pcm + 2 * got, straight.pcm.begin() + 2 * n));
 }
 
 // SeekQuv reads the file as it is now, not the bytes buffered before: a file

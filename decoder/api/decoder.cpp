@@ -125,9 +125,7 @@ void DescribePositions(quv3_decoder& d, bool gapless) {
     // Only a header where the standard puts it counts: "Xing" for variable
     // bitrate, "Info" for constant.
     s.vbr = e.vbr ? 1 : 0;
-    s.bitrate = HeaderBitrate(in.header);
-    if (in.free_format_bytes > 0)
-        s.bitrate = in.free_format_bytes * s.sample_rate / FrameBytesPerKbit(in.header);
+    s.bitrate = StreamBitrate(in.header, in.free_format_bytes);
     if (e.vbr && e.frames > 0 && e.bytes > 0 && s.sample_rate > 0) {
         s.bitrate = static_cast<int32_t>(
             static_cast<double>(e.bytes) * s.sample_rate * 0.008 / (static_cast<double>(e.frames) * spf) + 0.5);
@@ -140,7 +138,10 @@ void DescribePositions(quv3_decoder& d, bool gapless) {
     d.trimmed = 0;
     // The counts describe the stream unless it holds more than their byte
     // count (files joined one after another, each with its own tag frame).
-    if (e.frames > 0 && e.bytes > 0 && in.stream_length > e.bytes + kLongestFrame) d.encoder.frames = -1;
+    // (An input read forward only is not searched for tags at its end, which
+    // its length then holds: there the decode finds joined files as they come.)
+    if (e.frames > 0 && e.bytes > 0 && SourceCanSeek(in.source) && in.stream_length > e.bytes + kLongestFrame)
+        d.encoder.frames = -1;
     bool numbers = e.frames > 0 && e.delay >= 0 && e.padding >= 0 && e.frames * spf > e.delay + e.padding;
     if (numbers && !e.crc_ok) {
         numbers = SourceCanSeek(in.source) && in.stream_length >= 0 &&
@@ -169,7 +170,8 @@ void DescribePositions(quv3_decoder& d, bool gapless) {
         SetTotal(d, (frames - SilentBefore(d, frames)) * spf, QUV3_TOTAL_COUNTED);
         return;
     }
-    SetTotal(d, static_cast<int64_t>(estimate), QUV3_TOTAL_ESTIMATED);
+    // A reader's size is the caller's word: one beyond any real stream gives no total.
+    SetTotal(d, estimate < 9.0e18 ? static_cast<int64_t>(estimate) : 0, QUV3_TOTAL_ESTIMATED);
 }
 
 int32_t DecodeOutput(quv3_decoder& d, PcmOut out, int32_t value_bytes) {
@@ -210,13 +212,39 @@ int32_t DecodeOutput(quv3_decoder& d, PcmOut out, int32_t value_bytes) {
     return static_cast<int32_t>(kept);
 }
 
-void LocateAfterMove(quv3_decoder& d) {
+namespace {
+
+// Onto frame k, which starts at `at`, through the pre-roll; the output
+// continues from the frame's first sample.
+void MoveToFrame(quv3_decoder& d, int64_t k, int64_t at) {
+    DropInputBuffer(d.stream);
+    SeekInputTo(d.stream, at);
+    ReadHeaderAndCrc(d.stream);
+    d.frame.status = 0;
+    SettleAfterMove(d);
+    d.frame_number = k;
     d.skip = 0;
-    const int64_t k = FrameNumberAt(d.stream, d.index, PendingFramePosition(d.stream));
-    d.frame_number = k >= 0 ? k : 0;
-    const int64_t start = OutputStart(d, d.frame_number);
+    const int64_t start = OutputStart(d, k);
     d.next_sample = start > 0 ? start : 0;
-    if (d.trimmed && d.frame_number * SamplesPerFrame(d) >= d.trim_end) d.frame.status = -4;
+    if (d.trimmed && k * SamplesPerFrame(d) >= d.trim_end) d.frame.status = -4;
+}
+
+}  // namespace
+
+int32_t SeekToOffset(quv3_decoder& d, int64_t offset) {
+    int64_t at = 0;
+    const int64_t k = FirstFrameFrom(d.stream, d.index, offset, &at);
+    if (k < 0) return -4;
+    MoveToFrame(d, k, at);
+    return d.frame.status;
+}
+
+int32_t StepBackFrame(quv3_decoder& d) {
+    const int64_t k = d.frame_number > 0 ? d.frame_number - 1 : 0;
+    const int64_t at = FindFrame(d.stream, d.index, k);
+    if (at < 0) return -4;
+    MoveToFrame(d, k, at);
+    return 0;
 }
 
 int32_t SeekToSample(quv3_decoder& d, int64_t n) {
@@ -237,12 +265,8 @@ int32_t SeekToSample(quv3_decoder& d, int64_t n) {
     }
     const int64_t at = FindFrame(d.stream, d.index, k);
     if (at < 0) return -4;
-    DropInputBuffer(d.stream);
-    SeekInputTo(d.stream, at);
-    ReadHeaderAndCrc(d.stream);
+    MoveToFrame(d, k, at);
     d.frame.status = 0;
-    SettleAfterMove(d);
-    d.frame_number = k;
     d.skip = offset;
     d.next_sample = n;
     return 0;

@@ -74,11 +74,14 @@ void DescribePositions(quv3_decoder& d, bool gapless);
 // -4 at the end of the output.
 int32_t DecodeOutput(quv3_decoder& d, PcmOut out, int32_t value_bytes);
 
-// Re-entrant API: the frame number of the pending frame after a move, and the
-// output position it starts at.
-void LocateAfterMove(quv3_decoder& d);
-
-// Re-entrant API: to output sample n: 0, or -4 past the end.
+// Re-entrant API moves, all through the header walk (a frame's number is
+// what positions and the trim are counted from; bytes inside a frame that
+// look like a header must not become one). Each lands through the pre-roll.
+// To the first frame at or after the offset: 0, or -4 when none follows.
+int32_t SeekToOffset(quv3_decoder& d, int64_t offset);
+// To the frame the last decode call decoded (the first near the start).
+int32_t StepBackFrame(quv3_decoder& d);
+// To output sample n: 0, or -4 past the end.
 int32_t SeekToSample(quv3_decoder& d, int64_t n);
 
 }  // namespace quv3

@@ -125,15 +125,12 @@ int32_t quv3_seek_fraction(quv3_decoder* d, double fraction) {
     if (!SourceCanSeek(s.source) || s.stream_length < 0) return QUV3_CANNOT_SEEK;
     // A NaN or negative fraction means the first frame.
     const double f = fraction > 0.0 ? (fraction < 1.0 ? fraction : 1.0) : 0.0;
-    if (SeekToFrameAt(s, static_cast<double>(s.data_start) + std::trunc(static_cast<double>(s.stream_length) * f)) !=
-        0) {
+    const double offset = static_cast<double>(s.data_start) + std::trunc(static_cast<double>(s.stream_length) * f);
+    if (SeekToOffset(*d, static_cast<int64_t>(offset)) != 0) {
         d->frame.status = QUV3_END;
         return QUV3_END;
     }
-    d->frame.status = 0;
-    SettleAfterMove(*d);
-    LocateAfterMove(*d);
-    return d->frame.status;
+    return 0;
 }
 
 int32_t quv3_seek_sample(quv3_decoder* d, int64_t n) {
@@ -149,10 +146,7 @@ int64_t quv3_tell(const quv3_decoder* d) { return Open(d) ? d->next_sample : QUV
 int32_t quv3_step_back(quv3_decoder* d) {
     if (!Open(d)) return QUV3_BAD_CALL;
     if (!SourceCanSeek(d->stream.source)) return QUV3_CANNOT_SEEK;
-    StepBack(d->stream);
-    d->frame.status = 0;
-    SettleAfterMove(*d);
-    LocateAfterMove(*d);
+    if (StepBackFrame(*d) != 0) d->frame.status = QUV3_END;
     return 0;
 }
 

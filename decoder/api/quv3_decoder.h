@@ -152,8 +152,8 @@ QUV3_DECODER_API int64_t quv3_tell(const quv3_decoder* d);
  * The next call delivers exactly what a decode from the start delivers for
  * that frame. 0, QUV3_END (past the last frame), QUV3_CANNOT_SEEK. */
 QUV3_DECODER_API int32_t quv3_seek_fraction(quv3_decoder* d, double fraction);
-/* Steps back: the next call decodes the frame before the one the last call
- * decoded (the first frame near the start). 0 or QUV3_CANNOT_SEEK. */
+/* Steps back one frame: the next call decodes again the frame the last call
+ * decoded (the first frame before any call). 0 or QUV3_CANNOT_SEEK. */
 QUV3_DECODER_API int32_t quv3_step_back(quv3_decoder* d);
 /* Back to the first frame, the decoder's memories cleared. 0, QUV3_NO_SYNC
  * (the input changed), QUV3_CANNOT_SEEK. */

@@ -115,13 +115,16 @@ int64_t FindFrame(Stream& in, FrameIndex& index, int64_t k) {
     return w.k == k ? w.position : -1;
 }
 
-int64_t FrameNumberAt(Stream& in, FrameIndex& index, int64_t position) {
+int64_t FirstFrameFrom(Stream& in, FrameIndex& index, int64_t position, int64_t* at) {
     const Saved saved = Save(in);
     Walk w = StartAt(index, INT64_MAX, position);
-    while (w.position < position && Step(in, index, w)) {
+    bool more = true;
+    while (w.position < position && (more = Step(in, index, w))) {
     }
+    if (!more) index.frames_total = w.k + 1;
     Restore(in, saved);
-    return w.position == position ? w.k : -1;
+    *at = w.position;
+    return w.position >= position ? w.k : -1;
 }
 
 int64_t CountFrames(Stream& in, FrameIndex& index) {

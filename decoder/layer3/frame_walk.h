@@ -39,8 +39,9 @@ void NoteFramePosition(FrameIndex& index, int64_t k, int64_t position);
 // and header stay as they were.
 int64_t FindFrame(Stream& in, FrameIndex& index, int64_t k);
 
-// The number of the frame that starts at position, or -1 when none does.
-int64_t FrameNumberAt(Stream& in, FrameIndex& index, int64_t position);
+// The number of the first frame that starts at or after position, its start
+// in *at; -1 when the stream ends before.
+int64_t FirstFrameFrom(Stream& in, FrameIndex& index, int64_t position, int64_t* at);
 
 // All frames of the stream (walking to its end once). As FindFrame.
 int64_t CountFrames(Stream& in, FrameIndex& index);

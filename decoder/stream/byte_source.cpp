@@ -14,8 +14,7 @@ int32_t AttachFile(ByteSource& s, const char* path, bool utf8) {
 
 int32_t AttachMemory(ByteSource& s, const void* data, int64_t size) {
     s = ByteSource{};
-    if (data == nullptr && size != 0) return -5;
-    if (size < 0) return -5;
+    if (data == nullptr || size < 0) return -5;
     s.kind = SourceKind::kMemory;
     s.memory = static_cast<const uint8_t*>(data);
     s.memory_size = size;

@@ -82,4 +82,10 @@ int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes) {
     return HeaderBitrate(h) * FrameBytesPerKbit(h) / rate;
 }
 
+int32_t StreamBitrate(const FrameHeader& h, int32_t free_format_bytes) {
+    if (h.bitrate_index == 0 && free_format_bytes > 0)
+        return free_format_bytes * HeaderSampleRate(h) / FrameBytesPerKbit(h);
+    return HeaderBitrate(h);
+}
+
 }  // namespace quv3

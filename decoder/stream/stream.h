@@ -79,7 +79,6 @@ struct StreamDescription {
     int32_t samples_per_frame;
     int32_t total_samples;  // capped at 2^31 - 1
     int32_t vbr;
-    int64_t full_total_samples;  // the same count without the cap
 };
 
 // What a stream accepts when it opens. The exports' streams take neither: a
@@ -190,6 +189,8 @@ int32_t FrameBytes(const FrameHeader& h, int32_t free_format_bytes = 0);
 inline int32_t FrameLength(const FrameHeader& h, int32_t free_format_bytes = 0) {
     return FrameBytes(h, free_format_bytes) + h.padding_bit;
 }
+// kbit/s: the header's, or for free format what the measured length stands for.
+int32_t StreamBitrate(const FrameHeader& h, int32_t free_format_bytes);
 // A frame this decoder can size and decode.
 bool HeaderIsDecodable(const FrameHeader& h, int32_t free_format_bytes = 0);
 // The frame's bytes after its header, CRC word and side information.

@@ -129,26 +129,20 @@ int32_t OpenStream(Stream& in, const OpenRules& rules, StreamDescription& info) 
         if (total <= 0.0) {
             info.total_samples = 0;
             info.bitrate = 0;
-            info.full_total_samples = 0;
         } else {
             info.total_samples = TruncateToInt32(total);
-            info.full_total_samples = static_cast<int64_t>(total);
             info.bitrate = TruncateToInt32(static_cast<double>(static_cast<uint32_t>(xing_bytes)) * info.sample_rate *
                                                0.008 / total + 0.5);
         }
     } else {
         info.vbr = 0;
-        info.bitrate = HeaderBitrate(h);
-        // Free format: the bitrate the measured frame length stands for.
-        if (in.free_format_bytes > 0)
-            info.bitrate = in.free_format_bytes * info.sample_rate / FrameBytesPerKbit(h);
+        info.bitrate = StreamBitrate(h, in.free_format_bytes);
         // Index 15 (and free format of unknown length) has no bitrate: no duration,
         // 0. A count beyond the field's range is capped at 2^31 - 1.
         const double total = info.bitrate > 0 && in.stream_length >= 0 ? static_cast<double>(in.stream_length) *
                                                                               info.sample_rate / (info.bitrate * 125.0)
                                                                         : 0.0;
         info.total_samples = TruncateToInt32(total);
-        info.full_total_samples = static_cast<int64_t>(total);
     }
     return 0;
 }
