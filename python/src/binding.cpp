@@ -75,7 +75,9 @@ std::string Describe(int32_t code) {
 // The callbacks run on the thread that called the library, with the GIL
 // released by that call: each takes it back. The library reads a failed
 // read as the end of the input, so the first exception is kept here and
-// raised by the binding when the library call returns.
+// raised by the binding when the library call returns. Until then every
+// callback fails at once; after it, the file is tried again (the library
+// recovers from a failed read when a seek succeeds).
 struct FileReader {
     py::object call;  // the file's readinto, or its read
     bool readinto = false;
@@ -83,12 +85,10 @@ struct FileReader {
     int64_t base = 0;     // the file's position when opened: the stream's offset 0
     int64_t length = -1;  // bytes from base to the end; -1 when unknown
     py::object scratch;   // the bytearray readinto fills
-    std::atomic<bool> failed{false};
     std::optional<py::error_already_set> error;
 
     void Keep(py::error_already_set& e) {
         if (!error) error.emplace(std::move(e));
-        failed = true;
     }
     // Raises the kept exception (with the GIL held).
     void RaiseKept() {
@@ -110,7 +110,7 @@ void KeepCurrentError(FileReader& r) {
 template <class Work>
 auto Guarded(FileReader& r, decltype(std::declval<Work>()()) failed, Work work) {
     py::gil_scoped_acquire gil;
-    if (r.failed) return failed;
+    if (r.error) return failed;
     try {
         return work();
     } catch (py::error_already_set& e) {
@@ -569,7 +569,7 @@ class Decoder {
                 got += take;
                 continue;
             }
-            if (ended_ || (reader_ && reader_->failed)) break;
+            if (ended_ || (reader_ && reader_->error)) break;
             const bool direct = !mix && (frames < 0 || frames - got >= QUV3_MAX_FRAME_SAMPLES);
             int32_t n = 0, r;
             if (direct) {
@@ -602,7 +602,7 @@ class Decoder {
                 n -= drop;
                 continue;
             }
-            if (ended_ || (reader_ && reader_->failed)) break;
+            if (ended_ || (reader_ && reader_->error)) break;
             int32_t k = 0;
             p.format = QUV3_F32;
             const int32_t r = quv3_decode_frame(d_, p.values, QUV3_F32, &k);

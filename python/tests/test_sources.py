@@ -155,6 +155,26 @@ def test_a_file_objects_own_failures_surface():
         quv3.read(NotBytes(data))
 
 
+def test_a_file_object_that_failed_once_is_read_again_after_a_seek():
+    path = FIXTURES / "j44_128.mp3"
+
+    class Flaky(io.BytesIO):
+        armed = False  # once, past the bytes the open reads
+
+        def readinto(self, b):
+            if self.armed and self.tell() > 20000:
+                self.armed = False
+                raise TimeoutError
+            return super().readinto(b)
+
+    f = Flaky(path.read_bytes())
+    with quv3.Decoder(f) as d:
+        f.armed = True
+        with pytest.raises(TimeoutError):
+            d.read()
+        assert d.seek(0) == 0 and np.array_equal(d.read(), reference(path))
+
+
 def test_hostile_bytes_never_crash():
     rng = random.Random(27)
     good = (FIXTURES / "j22_64_lsf.mp3").read_bytes()
