@@ -349,6 +349,7 @@ class Decoder {
             r = quv3_open_reader(d_, &callbacks, Flags(gapless));
         }
         if (reader_->error || r != 0) {
+            if (r == 0) quv3_close(d_);  // opened on what was read before the file raised
             std::unique_ptr<FileReader> reader = std::move(reader_);
             Release();
             reader->RaiseKept();
