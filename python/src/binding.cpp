@@ -399,6 +399,7 @@ class Decoder {
     }
 
     py::tuple Damage() {
+        Busy busy(*this, name_);
         RequireOpen();
         quv3_damage dmg{};
         quv3_get_damage(d_, &dmg);
@@ -489,6 +490,7 @@ class Decoder {
     }
 
     int64_t Tell() {
+        Busy busy(*this, name_);
         RequireOpen();
         return Position();
     }
