@@ -685,9 +685,12 @@ const Soxr* LoadSoxr() {
 #endif
 
 // The (n, channels) floats at from_rate resampled to to_rate with libsoxr's
-// very high quality, as quvdec --rate does; the filter's tail flushed.
-py::array_t<float> Resample(const py::array_t<float, py::array::c_style | py::array::forcecast>& in, double from_rate,
-                            double to_rate) {
+// very high quality, as quvdec --rate does; the filter's tail flushed. Fed
+// in pieces, as quvdec feeds it: libsoxr keeps what it is given in buffers
+// of its own, which for a whole stream at once come to several times the
+// output's size.
+py::array Resample(const py::array_t<float, py::array::c_style | py::array::forcecast>& in, double from_rate,
+                   double to_rate) {
 #if defined(QUV3_PY_SOXR)
     if (in.ndim() != 2 || in.shape(1) < 1) throw py::value_error("resample takes a (frames, channels) array");
     if (!(from_rate > 0) || !(to_rate > 0)) throw py::value_error("sample rates are positive");
@@ -696,40 +699,41 @@ py::array_t<float> Resample(const py::array_t<float, py::array::c_style | py::ar
     const auto channels = static_cast<unsigned>(in.shape(1));
     const size_t frames = static_cast<size_t>(in.shape(0));
     const float* s = in.data();
-    std::vector<float> out;
+    constexpr size_t kPiece = size_t{1} << 16, kSlack = 4096;  // input frames a call; output room beyond the ratio
+    const double ratio = to_rate / from_rate;
+    OutputBuffer out;
+    out.frame_bytes = channels * sizeof(float);
+    size_t made_total = 0;
+    bool no_memory = false;
     soxr_error_t error = nullptr;
     {
         py::gil_scoped_release nogil;
         const soxr_io_spec_t io = soxr->io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr->quality_spec(SOXR_VHQ, 0);
         soxr_t r = soxr->create(from_rate, to_rate, channels, &error, &io, &quality, nullptr);
-        if (r != nullptr && error == nullptr) {
-            const double ratio = to_rate / from_rate;
-            const size_t room = static_cast<size_t>(static_cast<double>(frames) * ratio) + 4096;
-            size_t used_total = 0, made_total = 0;
-            bool flushing = false;
-            for (;;) {
-                out.resize((made_total + room) * channels);
-                size_t used = 0, made = 0;
-                error =
-                    soxr->process(r, flushing ? nullptr : s + used_total * channels, flushing ? 0 : frames - used_total,
-                                  &used, out.data() + made_total * channels, room, &made);
-                if (error != nullptr) break;
-                used_total += used;
-                made_total += made;
-                if (!flushing && used_total >= frames)
-                    flushing = true;
-                else if (flushing && made < room)
-                    break;
+        // The whole output and the tail's room at once: the buffer then
+        // never grows (and copies) on the way.
+        no_memory = !out.Reserve(static_cast<int64_t>(static_cast<double>(frames) * ratio) + 2 * kSlack);
+        for (size_t used_total = 0; r != nullptr && error == nullptr && !no_memory;) {
+            const bool flushing = used_total >= frames;
+            const size_t take = flushing ? 0 : std::min(kPiece, frames - used_total);
+            const size_t room = static_cast<size_t>(static_cast<double>(take) * ratio) + kSlack;
+            if (!out.Grow(static_cast<int64_t>(made_total), static_cast<int64_t>(room))) {
+                no_memory = true;
+                break;
             }
-            out.resize(made_total * channels);
+            size_t used = 0, made = 0;
+            error = soxr->process(r, flushing ? nullptr : s + used_total * channels, take, &used,
+                                  reinterpret_cast<float*>(out.data) + made_total * channels, room, &made);
+            used_total += used;
+            made_total += made;
+            if (flushing && made < room) break;  // the tail is out
         }
         if (r != nullptr) soxr->destroy(r);
     }
     if (error != nullptr) Raise(QUV3_BAD_CALL, std::string("cannot resample: ") + error);
-    py::array_t<float> result({static_cast<py::ssize_t>(out.size() / channels), static_cast<py::ssize_t>(channels)});
-    std::memcpy(result.mutable_data(), out.data(), out.size() * sizeof(float));
-    return result;
+    if (no_memory) throw std::bad_alloc();
+    return out.Release<float>(static_cast<int64_t>(made_total), static_cast<int>(channels));
 #else
     (void)in, (void)from_rate, (void)to_rate;
     Raise(QUV3_BAD_CALL, "resampling is not available: this build of quv3 has no libsoxr");
