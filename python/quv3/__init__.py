@@ -70,11 +70,14 @@ _END = -4
 
 
 def _format_of(dtype):
+    # Compared as dtypes, not by name: a name drops the byte order, and the
+    # samples come only in the machine's own.
     try:
-        name = np.dtype(dtype).name
+        wanted = np.dtype(dtype)
     except TypeError:
-        name = None
-    if name not in _FORMATS:
+        wanted = None
+    name = next((n for n in _FORMATS if np.dtype(n) == wanted), None)
+    if name is None:
         raise ValueError(f"dtype must be 'float32' or 'int16', not {dtype!r}")
     return name, _FORMATS[name]
 

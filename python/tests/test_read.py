@@ -100,6 +100,8 @@ def test_bad_arguments_are_refused():
     path = FIXTURES / "j44_128.mp3"
     with pytest.raises(ValueError):
         quv3.read(path, "float64")
+    with pytest.raises(ValueError):  # the other byte order: not silently the native one
+        quv3.read(path, np.dtype("int16").newbyteorder())
     with pytest.raises(ValueError):
         quv3.read(path, samplerate=0)
     with pytest.raises(TypeError):
