@@ -70,11 +70,14 @@ _END = -4
 
 
 def _format_of(dtype):
+    # Compared as dtypes, not by name: a name drops the byte order, and the
+    # samples come only in the machine's own.
     try:
-        name = np.dtype(dtype).name
+        wanted = np.dtype(dtype)
     except TypeError:
-        name = None
-    if name not in _FORMATS:
+        wanted = None
+    name = next((n for n in _FORMATS if np.dtype(n) == wanted), None)
+    if name is None:
         raise ValueError(f"dtype must be 'float32' or 'int16', not {dtype!r}")
     return name, _FORMATS[name]
 
@@ -358,6 +361,15 @@ def _seekable(f):
         return False
 
 
+def _cut_short(d, where, total):
+    """Fewer samples than the stream's headers promise: the file is cut short
+    (or frames were lost to damage). quv3.read raises it rather than give a
+    short array; a Decoder reads what there is."""
+    _, lost = d.damage
+    why = f"{lost} frames lost to damage" if lost else "the file is truncated"
+    return Error(f"{d.name}: the stream ends {where} of {total}: {why}", _END)
+
+
 def info(source, *, gapless=True):
     """The stream's description and tags as an Info, from its headers (nothing
     is decoded). frames is what read(source, gapless=gapless) delivers."""
@@ -417,16 +429,14 @@ def read(source, dtype="float32", *, start=0, stop=None, gapless=True, mono=Fals
                     if e.code != _END:
                         raise
                     reached = None
-                if reached != start:  # past the end
-                    count = 0
+                if reached != start:
+                    if total is not None:  # start < total: the stream ends before its headers say
+                        raise _cut_short(d, f"before sample {start}" if reached is None else f"at sample {reached}",
+                                         total)
+                    count = 0  # past the end
             data = core.read(count, work, mono)
             if total is not None and len(data) < count:
-                # Fewer samples than the stream's headers promise: the file
-                # is cut short (or frames were lost to damage). An error, not
-                # a short array; a Decoder reads what there is.
-                _, lost = d.damage
-                why = f"{lost} frames lost to damage" if lost else "the file is truncated"
-                raise Error(f"{d.name}: the stream ends at sample {start + len(data)} of {total}: {why}", _END)
+                raise _cut_short(d, f"at sample {start + len(data)}", total)
     if resample:
         data = _quv3.resample(data, rate, rate_out)
         rate = rate_out

@@ -75,7 +75,9 @@ std::string Describe(int32_t code) {
 // The callbacks run on the thread that called the library, with the GIL
 // released by that call: each takes it back. The library reads a failed
 // read as the end of the input, so the first exception is kept here and
-// raised by the binding when the library call returns.
+// raised by the binding when the library call returns. Until then every
+// callback fails at once; after it, the file is tried again (the library
+// recovers from a failed read when a seek succeeds).
 struct FileReader {
     py::object call;  // the file's readinto, or its read
     bool readinto = false;
@@ -83,12 +85,10 @@ struct FileReader {
     int64_t base = 0;     // the file's position when opened: the stream's offset 0
     int64_t length = -1;  // bytes from base to the end; -1 when unknown
     py::object scratch;   // the bytearray readinto fills
-    std::atomic<bool> failed{false};
     std::optional<py::error_already_set> error;
 
     void Keep(py::error_already_set& e) {
         if (!error) error.emplace(std::move(e));
-        failed = true;
     }
     // Raises the kept exception (with the GIL held).
     void RaiseKept() {
@@ -110,7 +110,7 @@ void KeepCurrentError(FileReader& r) {
 template <class Work>
 auto Guarded(FileReader& r, decltype(std::declval<Work>()()) failed, Work work) {
     py::gil_scoped_acquire gil;
-    if (r.failed) return failed;
+    if (r.error) return failed;
     try {
         return work();
     } catch (py::error_already_set& e) {
@@ -349,6 +349,7 @@ class Decoder {
             r = quv3_open_reader(d_, &callbacks, Flags(gapless));
         }
         if (reader_->error || r != 0) {
+            if (r == 0) quv3_close(d_);  // opened on what was read before the file raised
             std::unique_ptr<FileReader> reader = std::move(reader_);
             Release();
             reader->RaiseKept();
@@ -398,6 +399,7 @@ class Decoder {
     }
 
     py::tuple Damage() {
+        Busy busy(*this, name_);
         RequireOpen();
         quv3_damage dmg{};
         quv3_get_damage(d_, &dmg);
@@ -488,6 +490,7 @@ class Decoder {
     }
 
     int64_t Tell() {
+        Busy busy(*this, name_);
         RequireOpen();
         return Position();
     }
@@ -569,7 +572,7 @@ class Decoder {
                 got += take;
                 continue;
             }
-            if (ended_ || (reader_ && reader_->failed)) break;
+            if (ended_ || (reader_ && reader_->error)) break;
             const bool direct = !mix && (frames < 0 || frames - got >= QUV3_MAX_FRAME_SAMPLES);
             int32_t n = 0, r;
             if (direct) {
@@ -602,7 +605,7 @@ class Decoder {
                 n -= drop;
                 continue;
             }
-            if (ended_ || (reader_ && reader_->failed)) break;
+            if (ended_ || (reader_ && reader_->error)) break;
             int32_t k = 0;
             p.format = QUV3_F32;
             const int32_t r = quv3_decode_frame(d_, p.values, QUV3_F32, &k);
@@ -682,9 +685,12 @@ const Soxr* LoadSoxr() {
 #endif
 
 // The (n, channels) floats at from_rate resampled to to_rate with libsoxr's
-// very high quality, as quvdec --rate does; the filter's tail flushed.
-py::array_t<float> Resample(const py::array_t<float, py::array::c_style | py::array::forcecast>& in, double from_rate,
-                            double to_rate) {
+// very high quality, as quvdec --rate does; the filter's tail flushed. Fed
+// in pieces, as quvdec feeds it: libsoxr keeps what it is given in buffers
+// of its own, which for a whole stream at once come to several times the
+// output's size.
+py::array Resample(const py::array_t<float, py::array::c_style | py::array::forcecast>& in, double from_rate,
+                   double to_rate) {
 #if defined(QUV3_PY_SOXR)
     if (in.ndim() != 2 || in.shape(1) < 1) throw py::value_error("resample takes a (frames, channels) array");
     if (!(from_rate > 0) || !(to_rate > 0)) throw py::value_error("sample rates are positive");
@@ -693,40 +699,41 @@ py::array_t<float> Resample(const py::array_t<float, py::array::c_style | py::ar
     const auto channels = static_cast<unsigned>(in.shape(1));
     const size_t frames = static_cast<size_t>(in.shape(0));
     const float* s = in.data();
-    std::vector<float> out;
+    constexpr size_t kPiece = size_t{1} << 16, kSlack = 4096;  // input frames a call; output room beyond the ratio
+    const double ratio = to_rate / from_rate;
+    OutputBuffer out;
+    out.frame_bytes = channels * sizeof(float);
+    size_t made_total = 0;
+    bool no_memory = false;
     soxr_error_t error = nullptr;
     {
         py::gil_scoped_release nogil;
         const soxr_io_spec_t io = soxr->io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr->quality_spec(SOXR_VHQ, 0);
         soxr_t r = soxr->create(from_rate, to_rate, channels, &error, &io, &quality, nullptr);
-        if (r != nullptr && error == nullptr) {
-            const double ratio = to_rate / from_rate;
-            const size_t room = static_cast<size_t>(static_cast<double>(frames) * ratio) + 4096;
-            size_t used_total = 0, made_total = 0;
-            bool flushing = false;
-            for (;;) {
-                out.resize((made_total + room) * channels);
-                size_t used = 0, made = 0;
-                error =
-                    soxr->process(r, flushing ? nullptr : s + used_total * channels, flushing ? 0 : frames - used_total,
-                                  &used, out.data() + made_total * channels, room, &made);
-                if (error != nullptr) break;
-                used_total += used;
-                made_total += made;
-                if (!flushing && used_total >= frames)
-                    flushing = true;
-                else if (flushing && made < room)
-                    break;
+        // The whole output and the tail's room at once: the buffer then
+        // never grows (and copies) on the way.
+        no_memory = !out.Reserve(static_cast<int64_t>(static_cast<double>(frames) * ratio) + 2 * kSlack);
+        for (size_t used_total = 0; r != nullptr && error == nullptr && !no_memory;) {
+            const bool flushing = used_total >= frames;
+            const size_t take = flushing ? 0 : std::min(kPiece, frames - used_total);
+            const size_t room = static_cast<size_t>(static_cast<double>(take) * ratio) + kSlack;
+            if (!out.Grow(static_cast<int64_t>(made_total), static_cast<int64_t>(room))) {
+                no_memory = true;
+                break;
             }
-            out.resize(made_total * channels);
+            size_t used = 0, made = 0;
+            error = soxr->process(r, flushing ? nullptr : s + used_total * channels, take, &used,
+                                  reinterpret_cast<float*>(out.data) + made_total * channels, room, &made);
+            used_total += used;
+            made_total += made;
+            if (flushing && made < room) break;  // the tail is out
         }
         if (r != nullptr) soxr->destroy(r);
     }
     if (error != nullptr) Raise(QUV3_BAD_CALL, std::string("cannot resample: ") + error);
-    py::array_t<float> result({static_cast<py::ssize_t>(out.size() / channels), static_cast<py::ssize_t>(channels)});
-    std::memcpy(result.mutable_data(), out.data(), out.size() * sizeof(float));
-    return result;
+    if (no_memory) throw std::bad_alloc();
+    return out.Release<float>(static_cast<int64_t>(made_total), static_cast<int>(channels));
 #else
     (void)in, (void)from_rate, (void)to_rate;
     Raise(QUV3_BAD_CALL, "resampling is not available: this build of quv3 has no libsoxr");

@@ -6,8 +6,6 @@ import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
-import cloudpickle
-
 import numpy as np
 import pytest
 
@@ -55,6 +53,8 @@ def test_the_gil_is_released_while_decoding():
 
 def test_the_dask_recipe_on_a_local_cluster_equals_the_serial_figures():
     distributed = pytest.importorskip("distributed")
+    import cloudpickle  # which distributed brings; the other tests here do without it
+
     # The workers cannot import this test file: figures travels by value.
     cloudpickle.register_pickle_by_value(sys.modules[__name__])
     serial = [figures(p) for p in ALL_FIXTURES]

@@ -67,7 +67,7 @@ def test_gapless_lengths_are_the_encoders_input(name, frames):
     assert len(quv3.read(path, gapless=False)[0]) > frames
 
 
-def test_mono_and_resampling_equal_quvdec():
+def test_mono_and_resampling_equal_quvdec(tmp_path):
     for name in ("j44_128.mp3", "gapless22_vbr.mp3", "m22_24_lsf.mp3"):
         path = FIXTURES / name
         for dtype in ("float32", "int16"):
@@ -80,6 +80,12 @@ def test_mono_and_resampling_equal_quvdec():
         # The stream's own rate: no resampling, the decoded samples as they are.
         rate = quv3.info(path).samplerate
         assert np.array_equal(quv3.read(path, samplerate=rate)[0], quv3.read(path)[0])
+    # 6 s: libsoxr is fed several pieces.
+    long = tmp_path / "long.mp3"
+    long.write_bytes((FIXTURES / "m44_320_notag.mp3").read_bytes() * 4)
+    for rate in (48000, 16000):
+        data, _ = quv3.read(long, samplerate=rate, always_2d=True)
+        assert data.tobytes() == reference(long, options=("--rate", str(rate))).tobytes()
 
 
 def test_int16_is_the_float_output_by_the_librarys_rule():
@@ -94,6 +100,8 @@ def test_bad_arguments_are_refused():
     path = FIXTURES / "j44_128.mp3"
     with pytest.raises(ValueError):
         quv3.read(path, "float64")
+    with pytest.raises(ValueError):  # the other byte order: not silently the native one
+        quv3.read(path, np.dtype("int16").newbyteorder())
     with pytest.raises(ValueError):
         quv3.read(path, samplerate=0)
     with pytest.raises(TypeError):

@@ -109,10 +109,12 @@ def test_errors_name_the_source_and_carry_the_librarys_code(tmp_path):
     assert errors_of(io.BytesIO(b"RIFF" + bytes(100))).code == -1
     assert isinstance(errors_of(missing), RuntimeError)
     # A stream cut short of the frames its header counts, and one cut inside its first header.
+    # Sample 40000 lies between the real end (32303) and the header's count.
     data = (FIXTURES / "vbr44_xing.mp3").read_bytes()
-    for cut in (data[: len(data) // 2], Stream(data[: len(data) // 2])):
-        e = errors_of(cut)
-        assert e.code == -4 and "truncated" in str(e)
+    for start in (0, 40000):
+        for cut in (data[: len(data) // 2], Stream(data[: len(data) // 2])):
+            e = errors_of(cut, start=start)
+            assert e.code == -4 and "truncated" in str(e)
     assert errors_of(data[:3]).code == -1
     # What is there can still be read through a Decoder; so can a part before the cut.
     with quv3.Decoder(data[: len(data) // 2]) as d:
@@ -153,6 +155,26 @@ def test_a_file_objects_own_failures_surface():
         quv3.read(TooMuch(data))
     with pytest.raises(TypeError):
         quv3.read(NotBytes(data))
+
+
+def test_a_file_object_that_failed_once_is_read_again_after_a_seek():
+    path = FIXTURES / "j44_128.mp3"
+
+    class Flaky(io.BytesIO):
+        armed = False  # once, past the bytes the open reads
+
+        def readinto(self, b):
+            if self.armed and self.tell() > 20000:
+                self.armed = False
+                raise TimeoutError
+            return super().readinto(b)
+
+    f = Flaky(path.read_bytes())
+    with quv3.Decoder(f) as d:
+        f.armed = True
+        with pytest.raises(TimeoutError):
+            d.read()
+        assert d.seek(0) == 0 and np.array_equal(d.read(), reference(path))
 
 
 def test_hostile_bytes_never_crash():
