@@ -44,6 +44,7 @@ const char* DescribeCode(int32_t code) {
 struct Decoder {
     std::unique_ptr<unsigned char[]> memory;
     quv3_decoder* d = nullptr;
+    int64_t input_start = 0;  // where standard input was when opened: offsets count from there
     Decoder() {
         const size_t align = quv3_decoder_alignment(), size = quv3_decoder_size();
         memory.reset(new unsigned char[size + align]);
@@ -56,7 +57,8 @@ struct Decoder {
 };
 
 // Standard input through the library's reader: a pipe is read as it comes; a
-// file redirected to it can seek too.
+// file redirected to it can seek too, within what is left of it (a caller may
+// have read its beginning). user: the decoder's input_start.
 int64_t ReadStandardInput(void*, void* buffer, int64_t n) {
     for (;;) {
 #if defined(_WIN32)
@@ -69,7 +71,8 @@ int64_t ReadStandardInput(void*, void* buffer, int64_t n) {
     }
 }
 
-int32_t SeekStandardInput(void*, int64_t offset) {
+int32_t SeekStandardInput(void* user, int64_t offset) {
+    offset += *static_cast<const int64_t*>(user);
 #if defined(_WIN32)
     return _lseeki64(0, offset, SEEK_SET) < 0 ? -1 : 0;
 #else
@@ -77,15 +80,16 @@ int32_t SeekStandardInput(void*, int64_t offset) {
 #endif
 }
 
-int64_t SizeOfStandardInput(void*) {
+int64_t SizeOfStandardInput(void* user) {
+    const int64_t start = *static_cast<const int64_t*>(user);
 #if defined(_WIN32)
     const int64_t here = _telli64(0);
     const int64_t end = _lseeki64(0, 0, SEEK_END);
     _lseeki64(0, here, SEEK_SET);
-    return end;
+    return end < 0 ? -1 : end - start;
 #else
     struct stat s;
-    return fstat(STDIN_FILENO, &s) == 0 && S_ISREG(s.st_mode) ? static_cast<int64_t>(s.st_size) : -1;
+    return fstat(STDIN_FILENO, &s) == 0 && S_ISREG(s.st_mode) ? static_cast<int64_t>(s.st_size) - start : -1;
 #endif
 }
 
@@ -96,8 +100,15 @@ int32_t OpenInput(const Job& job, const Options& o, Decoder& dec) {
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
     const bool file = IdOfStandardInput().regular;
+    if (file) {
+#if defined(_WIN32)
+        dec.input_start = std::max<int64_t>(_telli64(0), 0);
+#else
+        dec.input_start = std::max<int64_t>(lseek(STDIN_FILENO, 0, SEEK_CUR), 0);
+#endif
+    }
     const quv3_reader reader{ReadStandardInput, file ? SeekStandardInput : nullptr,
-                             file ? SizeOfStandardInput : nullptr, nullptr};
+                             file ? SizeOfStandardInput : nullptr, &dec.input_start};
     return quv3_open_reader(dec.d, &reader, flags);
 }
 
@@ -205,6 +216,7 @@ struct Sink {
     double peak = 0;  // largest magnitude written, 1.0 is full scale
     int write_error = 0;
     bool ok = true;
+    int64_t base = 0;  // where the header went; -1 when it cannot be rewritten there
     std::mutex* shared = nullptr;  // set for a part: the file's lock
     int64_t at = 0;  // a part's next place in the file
     std::vector<uint8_t> packed, kept;
@@ -290,7 +302,7 @@ int OutputChannels(const Options& o, const quv3_info& i) { return o.mono ? 1 : i
 
 // Decodes the span's samples through the chain into the sink; the samples
 // per channel taken from the stream.
-// The progress line is drawn from the thread given an index (0 or more).
+// The progress line is drawn from the thread given an index (above 0).
 int64_t DecodeSpan(Decoder& dec, const Span& span, Chain& chain, Sink& sink, BatchProgress& progress, int index) {
     std::vector<float> frame(QUV3_MAX_FRAME_VALUES);
     const int32_t format = chain.floats ? QUV3_F32 : QUV3_S16;
@@ -310,7 +322,7 @@ int64_t DecodeSpan(Decoder& dec, const Span& span, Chain& chain, Sink& sink, Bat
             taken += keep;
             progress.done += keep;
         }
-        if (progress.shown && index >= 0 && ++calls % 64 == 0) progress.Draw(index);
+        if (progress.shown && index > 0 && ++calls % 64 == 0) progress.Draw(index);
     }
     chain.Finish(sink);
     return taken;
@@ -354,9 +366,17 @@ bool FinishOutput(const Job& job, const Options& o, int slot, Sink& sink, int ra
     const bool to_stdout = job.output == "-";
     if (!o.raw && sink.ok) {
         const std::vector<uint8_t> header = WaveHeader(sink.format, sink.channels, rate, sink.bytes);
-        const bool rewound = (streamed ? std::fflush(sink.f) == 0 : true) && SeekFile(sink.f, 0) == 0;
+        const int64_t end = sink.base + static_cast<int64_t>(header.size() + sink.bytes);
+        const bool rewound =
+            sink.base >= 0 && (streamed ? std::fflush(sink.f) == 0 : true) && SeekFile(sink.f, sink.base) == 0;
         if (rewound) {
             sink.Store(header.data(), header.size());
+            // Back to the end: what the caller writes to standard output next
+            // goes after the samples, not over them.
+            if (streamed && SeekFile(sink.f, end) != 0 && sink.ok) {
+                sink.ok = false;
+                sink.write_error = errno;
+            }
         } else if (!streamed) {
             sink.ok = false;
             sink.write_error = errno;
@@ -370,6 +390,7 @@ bool FinishOutput(const Job& job, const Options& o, int slot, Sink& sink, int ra
         if (!sink.ok)
             why = "writing " + (to_stdout ? std::string("standard output") : job.output) +
                   " failed: " + std::strerror(sink.write_error);
+        if (to_stdout) std::clearerr(sink.f);  // said here; the check at the end is for what else went there
         return sink.ok;
     }
     if (!sink.ok) {
@@ -486,6 +507,7 @@ int DecodeJob(const Job& job, const Options& o, int slot, int index, int parts, 
         m.Fail(input, why);
         return 1;
     }
+    if (job.output == "-") sink.base = RewritableOffset(sink.f);
     if (!o.quiet) {
         if (several) m.Info("%s:\n", input.c_str());
         Describe(m, info, tags);
@@ -509,9 +531,14 @@ int DecodeJob(const Job& job, const Options& o, int slot, int index, int parts, 
         samples = DecodeSpan(dec, span, chain, sink, progress, index);
         quv3_get_damage(dec.d, &damage);
     }
-    if (progress.shown && progress.inputs == 1) {
-        progress.Draw(index);
-        std::fputc('\n', stderr);
+    if (progress.shown && index > 0) {
+        // The line of a single input stays; with several it makes way for the messages.
+        if (progress.inputs == 1) {
+            progress.Draw(index);
+            std::fputc('\n', stderr);
+        } else {
+            std::fputs("\r\033[K", stderr);
+        }
     }
     if (!FinishOutput(job, o, slot, sink, rate, target, streamed, why)) {
         m.Fail(input, why);
@@ -567,7 +594,8 @@ double ParseTime(const char* text) {
         if (end == p || !(v >= 0) || ++fields > 3) return -1;
         if (fields > 1 && v >= 60) return -1;  // minutes and seconds below 60 after a field
         total = total * 60 + v;
-        if (last) return *end == '\0' && std::isfinite(total) ? total : -1;
+        // At most 1e9 s (some 32 years), so that a time in samples fits in 64 bits.
+        if (last) return *end == '\0' && total <= 1e9 ? total : -1;
         if (*end != ':') return -1;
         p = end + 1;
     }
