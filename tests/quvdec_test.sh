@@ -301,7 +301,7 @@ q -q -j 1 -o "$work/serial.wav" "$work/longer.mp3"; q -q -j 2 -o "$work/parts.wa
 cmp -s "$work/serial.wav" "$work/parts.wav" || fail "one long file in two parts"
 # A long gapless stream: the VBR fixture's audio frames twenty times behind
 # its tag frame, whose frame and byte counts (and CRC) say so.
-python3 - "$fixtures/gapless44_vbr.mp3" "$work/gapless_long.mp3" <<'PY'
+python3 - "$fixtures/gapless44_vbr.mp3" "$work" <<'PY'
 import struct, sys
 d = bytearray(open(sys.argv[1], 'rb').read())
 tag = 36 + 4 + 4  # behind the 32 bytes of side information: "Xing", flags, then the counts
@@ -316,7 +316,14 @@ def crc16(b):
         for _ in range(8): c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
     return c
 out[190:192] = struct.pack('>H', crc16(out[:190]))  # the LAME extension's CRC, 34 bytes into it
-open(sys.argv[2], 'wb').write(out)
+w = sys.argv[2] + '/'
+open(w + 'gapless_long.mp3', 'wb').write(out)
+# Streams other than their counts say: cut short, damaged, longer.
+open(w + 'cut.mp3', 'wb').write(out[:200000])
+open(w + 'damaged_long.mp3', 'wb').write(out[:150000] + b'\x55' * 20000 + out[170000:])
+out[tag:tag + 4] = struct.pack('>I', frames * 12)
+out[190:192] = struct.pack('>H', crc16(out[:190]))
+open(w + 'overlong.mp3', 'wb').write(out)
 PY
 q --info "$work/gapless_long.mp3" | grep -q "gapless: *yes" || fail "the long gapless stream is not gapless"
 q -q -j 1 -o "$work/serial.wav" "$work/gapless_long.mp3"; q -q -j 2 -o "$work/parts.wav" "$work/gapless_long.mp3"
@@ -325,6 +332,10 @@ cmp -s "$work/serial.wav" "$work/parts.wav" && [ "$(soxi -s "$work/parts.wav")" 
 q -q -j 2 --raw --start 3 --length 40 -o "$work/parts.pcm" "$work/gapless_long.mp3"
 cmp -s "$work/parts.pcm" <(tail -c +$((132300 * 4 + 45)) "$work/serial.wav" | head -c $((1764000 * 4))) ||
   fail "two parts of --start 3 --length 40"
+for args in cut.mp3 damaged_long.mp3 overlong.mp3 "--start 3 --length 100 gapless_long.mp3"; do
+  (cd "$work" && q -q -j 1 -o serial.wav $args && q -q -j 2 -o parts.wav $args) &&
+    cmp -s "$work/serial.wav" "$work/parts.wav" || fail "-j 2 $args is not -j 1's"
+done
 fi
 
 # A damaged stream: the summary says what was skipped; the exit status stays 0.
