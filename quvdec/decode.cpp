@@ -44,6 +44,7 @@ const char* DescribeCode(int32_t code) {
 struct Decoder {
     std::unique_ptr<unsigned char[]> memory;
     quv3_decoder* d = nullptr;
+    int64_t input_start = 0;  // where standard input was when opened: offsets count from there
     Decoder() {
         const size_t align = quv3_decoder_alignment(), size = quv3_decoder_size();
         memory.reset(new unsigned char[size + align]);
@@ -56,7 +57,8 @@ struct Decoder {
 };
 
 // Standard input through the library's reader: a pipe is read as it comes; a
-// file redirected to it can seek too.
+// file redirected to it can seek too, within what is left of it (a caller may
+// have read its beginning). user: the decoder's input_start.
 int64_t ReadStandardInput(void*, void* buffer, int64_t n) {
     for (;;) {
 #if defined(_WIN32)
@@ -69,7 +71,8 @@ int64_t ReadStandardInput(void*, void* buffer, int64_t n) {
     }
 }
 
-int32_t SeekStandardInput(void*, int64_t offset) {
+int32_t SeekStandardInput(void* user, int64_t offset) {
+    offset += *static_cast<const int64_t*>(user);
 #if defined(_WIN32)
     return _lseeki64(0, offset, SEEK_SET) < 0 ? -1 : 0;
 #else
@@ -77,15 +80,16 @@ int32_t SeekStandardInput(void*, int64_t offset) {
 #endif
 }
 
-int64_t SizeOfStandardInput(void*) {
+int64_t SizeOfStandardInput(void* user) {
+    const int64_t start = *static_cast<const int64_t*>(user);
 #if defined(_WIN32)
     const int64_t here = _telli64(0);
     const int64_t end = _lseeki64(0, 0, SEEK_END);
     _lseeki64(0, here, SEEK_SET);
-    return end;
+    return end < 0 ? -1 : end - start;
 #else
     struct stat s;
-    return fstat(STDIN_FILENO, &s) == 0 && S_ISREG(s.st_mode) ? static_cast<int64_t>(s.st_size) : -1;
+    return fstat(STDIN_FILENO, &s) == 0 && S_ISREG(s.st_mode) ? static_cast<int64_t>(s.st_size) - start : -1;
 #endif
 }
 
@@ -96,8 +100,15 @@ int32_t OpenInput(const Job& job, const Options& o, Decoder& dec) {
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
     const bool file = IdOfStandardInput().regular;
+    if (file) {
+#if defined(_WIN32)
+        dec.input_start = std::max<int64_t>(_telli64(0), 0);
+#else
+        dec.input_start = std::max<int64_t>(lseek(STDIN_FILENO, 0, SEEK_CUR), 0);
+#endif
+    }
     const quv3_reader reader{ReadStandardInput, file ? SeekStandardInput : nullptr,
-                             file ? SizeOfStandardInput : nullptr, nullptr};
+                             file ? SizeOfStandardInput : nullptr, &dec.input_start};
     return quv3_open_reader(dec.d, &reader, flags);
 }
 
@@ -205,6 +216,7 @@ struct Sink {
     double peak = 0;  // largest magnitude written, 1.0 is full scale
     int write_error = 0;
     bool ok = true;
+    int64_t base = 0;  // where the header went; -1 when it cannot be rewritten there
     std::mutex* shared = nullptr;  // set for a part: the file's lock
     int64_t at = 0;  // a part's next place in the file
     std::vector<uint8_t> packed, kept;
@@ -290,7 +302,7 @@ int OutputChannels(const Options& o, const quv3_info& i) { return o.mono ? 1 : i
 
 // Decodes the span's samples through the chain into the sink; the samples
 // per channel taken from the stream.
-// The progress line is drawn from the thread given an index (0 or more).
+// The progress line is drawn from the thread given an index (above 0).
 int64_t DecodeSpan(Decoder& dec, const Span& span, Chain& chain, Sink& sink, BatchProgress& progress, int index) {
     std::vector<float> frame(QUV3_MAX_FRAME_VALUES);
     const int32_t format = chain.floats ? QUV3_F32 : QUV3_S16;
@@ -310,7 +322,7 @@ int64_t DecodeSpan(Decoder& dec, const Span& span, Chain& chain, Sink& sink, Bat
             taken += keep;
             progress.done += keep;
         }
-        if (progress.shown && index >= 0 && ++calls % 64 == 0) progress.Draw(index);
+        if (progress.shown && index > 0 && ++calls % 64 == 0) progress.Draw(index);
     }
     chain.Finish(sink);
     return taken;
@@ -354,9 +366,17 @@ bool FinishOutput(const Job& job, const Options& o, int slot, Sink& sink, int ra
     const bool to_stdout = job.output == "-";
     if (!o.raw && sink.ok) {
         const std::vector<uint8_t> header = WaveHeader(sink.format, sink.channels, rate, sink.bytes);
-        const bool rewound = (streamed ? std::fflush(sink.f) == 0 : true) && SeekFile(sink.f, 0) == 0;
+        const int64_t end = sink.base + static_cast<int64_t>(header.size() + sink.bytes);
+        const bool rewound =
+            sink.base >= 0 && (streamed ? std::fflush(sink.f) == 0 : true) && SeekFile(sink.f, sink.base) == 0;
         if (rewound) {
             sink.Store(header.data(), header.size());
+            // Back to the end: what the caller writes to standard output next
+            // goes after the samples, not over them.
+            if (streamed && SeekFile(sink.f, end) != 0 && sink.ok) {
+                sink.ok = false;
+                sink.write_error = errno;
+            }
         } else if (!streamed) {
             sink.ok = false;
             sink.write_error = errno;
@@ -370,6 +390,7 @@ bool FinishOutput(const Job& job, const Options& o, int slot, Sink& sink, int ra
         if (!sink.ok)
             why = "writing " + (to_stdout ? std::string("standard output") : job.output) +
                   " failed: " + std::strerror(sink.write_error);
+        if (to_stdout) std::clearerr(sink.f);  // said here; the check at the end is for what else went there
         return sink.ok;
     }
     if (!sink.ok) {
@@ -382,42 +403,47 @@ bool FinishOutput(const Job& job, const Options& o, int slot, Sink& sink, int ra
 
 // ------------------------------------------------------------ one long input on several cores
 
-// The span in parts at frame multiples; each part decoded by a decoder of its
-// own from its own place (the library lands on a sample exactly, its
-// pre-roll included), its bytes written where they belong in the output: the
-// output is the serial decode's, bit for bit. False when a part failed.
-bool DecodeInParts(const Job& job, const Options& o, const quv3_info& info, const Span& span, int parts, Sink& sink,
-                   int64_t header, BatchProgress& progress, int index, int64_t& samples, quv3_damage& damage) {
+// The expected samples in parts at frame multiples; each part decoded by a
+// decoder of its own from its own place (the library lands on a sample
+// exactly, its pre-roll included), its bytes written where they belong in the
+// output, the last going on as far as a decode from the start would: the
+// output is the serial decode's, bit for bit. False when a part falls short
+// of its share or meets damage (which the next part's pre-roll may meet again,
+// and resynchronise elsewhere than a decode from the start): then only a
+// serial decode gives the right output. A write error goes into sink.
+bool DecodeInParts(const Job& job, const Options& o, const quv3_info& info, const Span& span, int64_t expected,
+                   int parts, const Chain& chain, Sink& sink, int64_t header, BatchProgress& progress, int index,
+                   int64_t& samples) {
     const int64_t spf = info.samples_per_frame;
-    const int64_t count = span.count >= 0 ? span.count : info.total_samples - span.first;
     const int64_t frame_bytes = static_cast<int64_t>(sink.channels) * BytesPerSample(sink.format);
     std::vector<int64_t> starts;
-    for (int p = 0; p < parts; ++p) starts.push_back(span.first + count * p / parts / spf * spf);
-    starts.push_back(span.first + count);
+    for (int p = 0; p < parts; ++p) starts.push_back(span.first + expected * p / parts / spf * spf);
+    starts.push_back(span.first + expected);
     std::mutex lock;
     std::vector<Sink> sinks(static_cast<size_t>(parts));
     std::vector<int64_t> taken(static_cast<size_t>(parts), 0);
-    std::vector<quv3_damage> damages(static_cast<size_t>(parts), quv3_damage{});
-    std::vector<int> opened(static_cast<size_t>(parts), 0);
+    std::vector<char> whole(static_cast<size_t>(parts), 0);
     auto run = [&](int p) {
         if (p > 0) KeepInterruptsFromThisThread();  // part 0 runs on the calling thread
         Decoder dec;
         if (OpenInput(job, o, dec) != 0 || quv3_seek_sample(dec.d, starts[p]) != 0) return;
-        opened[p] = 1;
         Sink& part = sinks[p];
         part.f = sink.f;
         part.format = sink.format;
         part.channels = sink.channels;
         part.shared = &lock;
         part.at = header + (starts[p] - span.first) * frame_bytes;
-        Chain chain;
-        chain.floats = sink.format != SampleFormat::kS16 || o.mono;
-        chain.mono = o.mono;
-        chain.channels = info.channels;
-        taken[p] = DecodeSpan(dec, Span{starts[p], starts[p + 1] - starts[p], 0}, chain, part, progress,
-                              p == 0 ? index : -1);
+        Chain each;  // the caller's, with buffers of its own (there is no resampler here)
+        each.floats = chain.floats;
+        each.mono = chain.mono;
+        each.channels = chain.channels;
+        const int64_t share = starts[p + 1] - starts[p];
+        const int64_t count = p + 1 < parts ? share : span.count < 0 ? -1 : span.first + span.count - starts[p];
+        taken[p] = DecodeSpan(dec, Span{starts[p], count, 0}, each, part, progress, p == 0 ? index : -1);
         part.Flush();
-        quv3_get_damage(dec.d, &damages[p]);
+        quv3_damage damage{};
+        quv3_get_damage(dec.d, &damage);
+        whole[p] = taken[p] >= share && damage.skipped_bytes == 0 && damage.lost_frames == 0;
     };
     std::vector<std::thread> threads;
     for (int p = 1; p < parts; ++p) threads.emplace_back(run, p);
@@ -426,15 +452,15 @@ bool DecodeInParts(const Job& job, const Options& o, const quv3_info& info, cons
     bool ok = true;
     samples = 0;
     for (int p = 0; p < parts; ++p) {
-        ok = ok && opened[p] && sinks[p].ok && taken[p] == starts[p + 1] - starts[p];
-        if (!sinks[p].ok && sink.ok) sink.write_error = sinks[p].write_error;
+        ok = ok && whole[p];
+        if (!sinks[p].ok && sink.ok) {
+            sink.ok = false;
+            sink.write_error = sinks[p].write_error;
+        }
         sink.peak = std::max(sink.peak, sinks[p].peak);
         sink.bytes += sinks[p].bytes;
         samples += taken[p];
-        damage.skipped_bytes += damages[p].skipped_bytes;
-        damage.lost_frames += damages[p].lost_frames;
     }
-    if (!ok && sink.ok) sink.ok = false;
     return ok;
 }
 
@@ -478,11 +504,21 @@ int DecodeJob(const Job& job, const Options& o, int slot, int index, int parts, 
     }
     const std::string target = job.output == "-" ? job.output : WherePathLeads(job.output);
     const bool streamed = job.output == "-" || WrittenInPlace(target);
+    const std::vector<uint8_t> header = WaveHeader(o.format, OutputChannels(o, info), rate, streamed ? 0xFFFFFFFFu : 0);
     Sink sink;
-    sink.format = o.format;
-    sink.channels = OutputChannels(o, info);
-    sink.f = OpenOutput(job, slot, target, streamed, why);
-    if (sink.f == nullptr) {
+    // A new sink on the opened output, the header written; again when a
+    // decode in parts starts over.
+    auto open_output = [&] {
+        sink = Sink{};
+        sink.format = o.format;
+        sink.channels = OutputChannels(o, info);
+        sink.f = OpenOutput(job, slot, target, streamed, why);
+        if (sink.f == nullptr) return false;
+        if (job.output == "-") sink.base = RewritableOffset(sink.f);
+        if (!o.raw) sink.Store(header.data(), header.size());
+        return true;
+    };
+    if (!open_output()) {
         m.Fail(input, why);
         return 1;
     }
@@ -490,28 +526,46 @@ int DecodeJob(const Job& job, const Options& o, int slot, int index, int parts, 
         if (several) m.Info("%s:\n", input.c_str());
         Describe(m, info, tags);
     }
-    const int64_t expected = span.count >= 0 ? span.count : info.total_samples - span.first;
+    // As many samples as asked, as far as the stream's count goes.
+    const int64_t rest = info.total_samples - span.first;
+    const int64_t expected =
+        span.count < 0 ? rest : info.total_kind == QUV3_TOTAL_UNKNOWN ? span.count : std::min(span.count, rest);
     progress.total += expected > 0 ? expected : 0;
-    const std::vector<uint8_t> header = WaveHeader(sink.format, sink.channels, rate, streamed ? 0xFFFFFFFFu : 0);
-    if (!o.raw) sink.Store(header.data(), header.size());
     int64_t samples = 0;
     quv3_damage damage{};
     // One long input on several cores: a file of known length, to a file,
-    // without resampling (which would carry its state across the parts), of
-    // at least ten seconds a part.
-    const bool split = parts > 1 && job.input != "-" && !streamed && !chain.resampler && info.seekable &&
-                       info.total_kind != QUV3_TOTAL_UNKNOWN && info.total_kind != QUV3_TOTAL_ESTIMATED &&
-                       expected >= int64_t{10} * info.sample_rate * parts;
-    if (split) {
-        DecodeInParts(job, o, info, span, parts, sink, o.raw ? 0 : static_cast<int64_t>(header.size()), progress,
-                      index, samples, damage);
-    } else {
+    // without resampling (which would carry its state across the parts), in
+    // parts of at least ten seconds.
+    const bool counted = info.total_kind == QUV3_TOTAL_EXACT || info.total_kind == QUV3_TOTAL_COUNTED;
+    const int64_t stretches = expected / (int64_t{10} * std::max(info.sample_rate, 1));
+    const int split = static_cast<int>(std::min<int64_t>(parts, stretches));
+    bool decoded = false;
+    if (split > 1 && job.input != "-" && !streamed && !chain.resampler && info.seekable && counted) {
+        decoded = DecodeInParts(job, o, info, span, expected, split, chain, sink,
+                                o.raw ? 0 : static_cast<int64_t>(header.size()), progress, index, samples);
+        if (!decoded && sink.ok) {
+            // The stream is not what its count says (cut short, damaged): one
+            // pass from the span's start, where dec still is.
+            progress.done -= samples;
+            DiscardPartial(slot, sink.f);
+            if (!open_output()) {
+                m.Fail(input, why);
+                return 1;
+            }
+        }
+    }
+    if (!decoded && sink.ok) {
         samples = DecodeSpan(dec, span, chain, sink, progress, index);
         quv3_get_damage(dec.d, &damage);
     }
-    if (progress.shown && progress.inputs == 1) {
-        progress.Draw(index);
-        std::fputc('\n', stderr);
+    if (progress.shown && index > 0) {
+        // The line of a single input stays; with several it makes way for the messages.
+        if (progress.inputs == 1) {
+            progress.Draw(index);
+            std::fputc('\n', stderr);
+        } else {
+            std::fputs("\r\033[K", stderr);
+        }
     }
     if (!FinishOutput(job, o, slot, sink, rate, target, streamed, why)) {
         m.Fail(input, why);
@@ -567,7 +621,8 @@ double ParseTime(const char* text) {
         if (end == p || !(v >= 0) || ++fields > 3) return -1;
         if (fields > 1 && v >= 60) return -1;  // minutes and seconds below 60 after a field
         total = total * 60 + v;
-        if (last) return *end == '\0' && std::isfinite(total) ? total : -1;
+        // At most 1e9 s (some 32 years), so that a time in samples fits in 64 bits.
+        if (last) return *end == '\0' && total <= 1e9 ? total : -1;
         if (*end != ':') return -1;
         p = end + 1;
     }

@@ -34,8 +34,8 @@ struct Job {
 
 // What a job says: at once (one job at a time), or kept and printed in the
 // order of the inputs when several run at once. Messages about the stream and
-// the summary go to msg's stream (standard error when the output is standard
-// output); failures to standard error, one line each.
+// the summary go to msg's stream (standard error when any job's output is
+// standard output); failures to standard error, one line each.
 struct Messages {
     bool direct = true;
     FILE* msg = stdout;
@@ -61,7 +61,7 @@ struct BatchProgress {
 int DecodeJob(const Job& job, const Options& o, int slot, int index, int parts, Messages& m, BatchProgress& progress);
 
 // The options' time and number formats: seconds ("90", "1.5") or
-// [hh:]mm:ss[.fff]; -1 when the text is neither.
+// [hh:]mm:ss[.fff], up to 1e9 s; -1 when the text is neither or more.
 double ParseTime(const char* text);
 
 }  // namespace quvdec

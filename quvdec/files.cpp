@@ -5,6 +5,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -255,6 +256,19 @@ int SeekFile(FILE* f, int64_t offset) {
 #endif
 }
 
+int64_t RewritableOffset(FILE* f) {
+#if defined(_WIN32)
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    return GetFileType(h) == FILE_TYPE_DISK ? _ftelli64(f) : -1;
+#else
+    struct stat s;
+    const int fd = fileno(f);
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &s) != 0 || !S_ISREG(s.st_mode) || flags < 0 || (flags & O_APPEND) != 0) return -1;
+    return ftello(f);
+#endif
+}
+
 void InstallInterruptHandlers() {
 #if defined(_WIN32)
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
@@ -271,6 +285,9 @@ void InstallInterruptHandlers() {
             continue;
         sigaction(s, &action, nullptr);
     }
+    // Past the file size limit a write then fails (EFBIG) and the temporary
+    // output is removed, rather than the process being killed beside it.
+    signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

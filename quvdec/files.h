@@ -67,5 +67,9 @@ void DiscardPartial(int slot, FILE* f);
 
 // Seeks a file to an offset counted from its start (64-bit on every system).
 int SeekFile(FILE* f, int64_t offset);
+// Where f writes next when a seek back can rewrite what it wrote: a regular
+// file not opened for appending (whose writes go to the end wherever it
+// seeks); -1 otherwise.
+int64_t RewritableOffset(FILE* f);
 
 }  // namespace quvdec

@@ -87,7 +87,7 @@ const char* kUsage =
 // One line each; 1 when any was refused.
 int RefuseDestructiveOutputs(std::vector<Job>& jobs, const Options& o) {
     const char* hint = !o.output.empty() ? "" : o.dir.empty() ? " (use -o or -d)" : " (use another -d)";
-    const FileId standard_output = o.output == "-" ? IdOfStandardOutput() : FileId{};
+    const FileId standard_output = IdOfStandardOutput();
     std::vector<OutputKey> keys(jobs.size());
     int refused = 0;
     for (size_t i = 0; i < jobs.size(); ++i) {
@@ -107,7 +107,10 @@ int RefuseDestructiveOutputs(std::vector<Job>& jobs, const Options& o) {
             else if (j.output == j.input) refuse(std::string("the output would overwrite the input") + hint);
             else refuse("the output " + j.output + " would overwrite the input" + other + hint);
         }
-        if (j.output == "-") continue;
+        if (j.output == "-") {
+            keys[i] = {standard_output, ""};  // a file redirected to it is an output like the others
+            continue;
+        }
         if (out.directory) refuse("cannot create " + j.output + ": " + std::strerror(EISDIR));
         keys[i] = KeyOf(j.output);
     }
@@ -115,10 +118,11 @@ int RefuseDestructiveOutputs(std::vector<Job>& jobs, const Options& o) {
     for (size_t i = 0; i < jobs.size(); ++i) {
         for (size_t k = 0; k < jobs.size(); ++k) {
             const Job &a = jobs[i], &b = jobs[k];
-            if (k == i || a.output.empty() || a.output == "-" || a.input_id.directory || b.input_id.directory) continue;
+            if (k == i || a.output.empty() || a.input_id.directory || b.input_id.directory) continue;
             if (!SameOutput(keys[i], keys[k])) continue;
-            if (!a.refused) std::fprintf(stderr, "quvdec: %s: %s has the same output, %s\n", a.input.c_str(),
-                                         b.input.c_str(), a.output.c_str());
+            if (!a.refused)
+                std::fprintf(stderr, "quvdec: %s: %s has the same output, %s\n", a.input.c_str(), b.input.c_str(),
+                             a.output == "-" ? "standard output" : a.output.c_str());
             jobs[i].refused = true;
             refused = 1;
         }
@@ -178,7 +182,7 @@ int ApplyOption(char id, const char* value, Options& o) {
             (id == 'S' ? o.start_seconds : o.length_seconds) = ParseTime(value);
             if ((id == 'S' ? o.start_seconds : o.length_seconds) < 0)
                 return UsageError(std::string(id == 'S' ? "--start" : "--length") +
-                                  " takes seconds or [hh:]mm:ss[.fff], not " + value);
+                                  " takes seconds or [hh:]mm:ss[.fff], at most 1e9 s, not " + value);
             return -1;
         case 'F': {
             char* end = nullptr;
@@ -283,14 +287,22 @@ int RunJobs(std::vector<Job>& jobs, const Options& o) {
     BatchProgress progress;
     progress.inputs = static_cast<int>(jobs.size());
     progress.shown = !o.quiet && !o.info_only && isatty(STDERR_FILENO);
+    // Where samples go to standard output, every job's messages keep out of them.
+    FILE* msg = stdout;
+    for (size_t i : todo)
+        if (jobs[i].output == "-") msg = stderr;
     const int workers = static_cast<int>(std::min<size_t>(static_cast<size_t>(o.jobs), todo.size()));
     int failed = 0;
     if (workers <= 1) {
         const int parts = todo.size() == 1 ? o.jobs : 1;
         for (size_t i : todo) {
             Messages m;
-            m.msg = jobs[i].output == "-" ? stderr : stdout;
+            m.msg = msg;
             failed |= DecodeJob(jobs[i], o, 0, static_cast<int>(i) + 1, parts, m, progress);
+        }
+        if (progress.shown && progress.inputs > 1 && !todo.empty()) {
+            progress.Draw(0);
+            std::fputc('\n', stderr);
         }
         return failed;
     }
@@ -305,8 +317,8 @@ int RunJobs(std::vector<Job>& jobs, const Options& o) {
         for (size_t k; (k = next++) < todo.size();) {
             Messages& m = messages[k];
             m.direct = false;
-            m.msg = jobs[todo[k]].output == "-" ? stderr : stdout;
-            const int r = DecodeJob(jobs[todo[k]], o, slot, 0, 1, m, progress);
+            m.msg = msg;
+            const int r = DecodeJob(jobs[todo[k]], o, slot, -1, 1, m, progress);  // the main thread draws
             std::lock_guard<std::mutex> hold(lock);
             results[k] = r;
             finished[k] = 1;
@@ -335,6 +347,14 @@ int RunJobs(std::vector<Job>& jobs, const Options& o) {
     return failed;
 }
 
+// The status to end with, once what went to standard output (messages,
+// --info, --help) is known to be written: 1 after saying why when it was not.
+int Ending(int status) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    std::fprintf(stderr, "quvdec: writing standard output failed: %s\n", std::strerror(errno));
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -344,7 +364,7 @@ int main(int argc, char** argv) {
     if (o.jobs > kPartialSlots) o.jobs = kPartialSlots;
     std::vector<std::string> inputs;
     const int status = ParseCommandLine(argc, argv, o, inputs);
-    if (status >= 0) return status;
+    if (status >= 0) return Ending(status);
     if (inputs.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
@@ -378,5 +398,6 @@ int main(int argc, char** argv) {
         jobs.push_back(j);
     }
     int failed = RefuseDestructiveOutputs(jobs, o);
-    return failed | RunJobs(jobs, o);
+    failed |= RunJobs(jobs, o);
+    return Ending(failed);
 }

@@ -37,8 +37,10 @@ std::vector<uint8_t> WaveHeader(SampleFormat f, int channels, int rate, uint64_t
     const uint32_t fmt_size = pcm ? 16 : 18;
     const uint32_t header = 12 + 8 + fmt_size + (pcm ? 0 : 12) + 8;
     const bool unknown = data_bytes == 0xFFFFFFFFu;
-    // The RIFF size counts what follows its field; both sizes are 32-bit.
-    const uint64_t most = 0xFFFFFFFFu - (header - 8);
+    // The RIFF size counts what follows its field; both sizes are 32-bit, and
+    // the data's a whole number of sample frames.
+    const uint64_t block = static_cast<uint64_t>(channels) * bytes;
+    const uint64_t most = (0xFFFFFFFFu - (header - 8)) / block * block;
     const uint32_t data = unknown ? 0xFFFFFFFFu : static_cast<uint32_t>(data_bytes < most ? data_bytes : most);
     Bytes h;
     Tag(h, "RIFF");

@@ -26,6 +26,14 @@ cmp -s -i 44 "$work/pipe.wav" "$work/file.wav" || fail "piped samples differ fro
 grep -q "sample rate" "$work/messages" || fail "the description goes to standard error"
 q -q -o "$work/redirected.wav" "$plain"; q -q -o - "$plain" > "$work/redirected2.wav"
 cmp -s "$work/redirected2.wav" "$work/file.wav" || fail "a redirected standard output gets the real sizes"
+# What standard output held stays; the header is rewritten where it went, and
+# not at all when appending (the writes would go to the end).
+{ printf KEEP; q -q -o - "$plain"; printf TAIL; } > "$work/after.wav"
+printf KEEP > "$work/appended.wav"; q -q -o - "$plain" >> "$work/appended.wav"
+cmp -s "$work/after.wav" <(printf KEEP; cat "$work/file.wav"; printf TAIL) &&
+  cmp -s "$work/appended.wav" <(printf KEEP; cat "$work/pipe.wav") || fail "standard output already written to"
+if q --info "$plain" > /dev/full 2> "$work/err"; then fail "--info to a full disk"; fi
+grep -q "writing standard output failed" "$work/err" || fail "--info to a full disk: $(cat "$work/err")"
 q -q --raw -o - "$plain" | cat > "$work/pipe.pcm"
 q -q --raw -o "$work/file.pcm" "$plain"
 cmp -s "$work/pipe.pcm" "$work/file.pcm" || fail "raw PCM on standard output"
@@ -72,6 +80,8 @@ for f in id3v2 id3v1; do
   cmp -s "$work/$f.stdin.pcm" "$work/untagged.pcm" || fail "$f from a pipe"
 done
 cat "$plain" | q --info - | grep -q "read from a stream" || fail "--info from a pipe says what it cannot know"
+(dd bs=55 count=1 of=/dev/null 2>/dev/null; q -q --raw -) < "$work/all.mp3" | cmp -s - "$work/untagged.pcm" ||
+  fail "standard input whose ID3v2 tag was read already"
 no_temporaries "after decoding"
 q --info "$work/all.mp3" > "$work/info"
 grep -q "ID3v2, 55 bytes at the start" "$work/info" || fail "ID3v2 size: $(cat "$work/info")"
@@ -100,7 +110,7 @@ cmp -s "$work/long.wav" "$work/long.saved" || fail "an interrupt changed the tar
 no_temporaries "after an interrupt"
 # A write that fails (the file size limit) leaves the target as it was.
 echo "old bytes" > "$work/kept.wav"
-if (trap '' XFSZ; ulimit -f 64; q -q -o "$work/kept.wav" "$plain") 2> "$work/err"; then fail "a failed write"; fi
+if (ulimit -f 64; q -q -o "$work/kept.wav" "$plain") 2> "$work/err"; then fail "a failed write"; fi
 grep -q "writing $work/kept.wav failed: File too large" "$work/err" || fail "the write failure: $(cat "$work/err")"
 cmp -s "$work/kept.wav" "$work/long.saved" || fail "a failed write changed the target"
 ! partial kept.wav || fail "a failed write left the partial output"
@@ -112,6 +122,8 @@ if q -q -d "$work/out" "$work/a.mp3" "$work/missing.mp3" "$work/b.mp3" 2> "$work
 [ -f "$work/out/a.wav" ] && [ -f "$work/out/b.wav" ] || fail "outputs in -d DIR"
 [ "$(wc -l < "$work/err")" -eq 1 ] && grep -q "missing.mp3: cannot open file (-5)" "$work/err" || fail "one failure line"
 q -q "$work/a.mp3" "$work/b.mp3" && [ -f "$work/a.wav" ] && [ -f "$work/b.wav" ] || fail "outputs next to the inputs"
+q "$work/b.mp3" - < "$plain" > "$work/stdin.wav" 2> /dev/null
+cmp -s "$work/stdin.wav" "$work/file.wav" || fail "another input's messages in the samples on standard output"
 if q -o x.wav "$work/a.mp3" "$work/b.mp3" 2>/dev/null; then fail "-o with two inputs"; fi
 
 # No input is written over, however the output names it. w.wav is a stream in
@@ -132,6 +144,8 @@ for out in ./w.wav sub/../w.wav link.wav; do
   grep -q "w.wav: the output $out would overwrite the input" "$work/err" || fail "-o $out: $(cat "$work/err")"
 done
 if q -q -o - "$work/c.mp3" >> "$work/c.mp3" 2>/dev/null; then fail "standard output appended to the input"; fi
+if q -q - < "$work/c.mp3" 1<> "$work/c.mp3" 2>/dev/null; then fail "standard input decoded over itself"; fi
+if q -q "$work/c.mp3" - < "$plain" > "$work/c.wav" 2>/dev/null; then fail "standard output is c.mp3's output"; fi
 cmp -s "$work/w.wav" "$work/w.saved" && cmp -s "$work/c.mp3" "$plain" || fail "an input changed"
 q -q -o "$work/w2.wav" "$work/w.wav" || fail "w.wav to another name"
 # Two inputs with one output: neither is decoded, the third is.
@@ -164,6 +178,9 @@ cmp -s "$work/half.pcm" "$work/half2.pcm" && [ "$(stat -c %s "$work/half.pcm")" 
 cp "$plain" "$work/-x.mp3"; (cd "$work" && q -q -- -x.mp3) && [ -f "$work/-x.wav" ] || fail "-- -x.mp3"
 status=0; q --foo "$plain" 2> "$work/err" || status=$?
 [ $status -eq 2 ] && [ "$(cat "$work/err")" = "quvdec: unknown option --foo (see quvdec --help)" ] || fail "--foo"
+for t in --start --length; do
+  status=0; q $t 1e300 -o "$work/x.wav" "$plain" 2> /dev/null || status=$?; [ $status -eq 2 ] || fail "$t 1e300: $status"
+done
 
 # A stream of more than an hour: the duration estimated from size and bitrate, and said to be.
 python3 -c "
@@ -284,7 +301,7 @@ q -q -j 1 -o "$work/serial.wav" "$work/longer.mp3"; q -q -j 2 -o "$work/parts.wa
 cmp -s "$work/serial.wav" "$work/parts.wav" || fail "one long file in two parts"
 # A long gapless stream: the VBR fixture's audio frames twenty times behind
 # its tag frame, whose frame and byte counts (and CRC) say so.
-python3 - "$fixtures/gapless44_vbr.mp3" "$work/gapless_long.mp3" <<'PY'
+python3 - "$fixtures/gapless44_vbr.mp3" "$work" <<'PY'
 import struct, sys
 d = bytearray(open(sys.argv[1], 'rb').read())
 tag = 36 + 4 + 4  # behind the 32 bytes of side information: "Xing", flags, then the counts
@@ -299,7 +316,14 @@ def crc16(b):
         for _ in range(8): c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
     return c
 out[190:192] = struct.pack('>H', crc16(out[:190]))  # the LAME extension's CRC, 34 bytes into it
-open(sys.argv[2], 'wb').write(out)
+w = sys.argv[2] + '/'
+open(w + 'gapless_long.mp3', 'wb').write(out)
+# Streams other than their counts say: cut short, damaged, longer.
+open(w + 'cut.mp3', 'wb').write(out[:200000])
+open(w + 'damaged_long.mp3', 'wb').write(out[:150000] + b'\x55' * 20000 + out[170000:])
+out[tag:tag + 4] = struct.pack('>I', frames * 12)
+out[190:192] = struct.pack('>H', crc16(out[:190]))
+open(w + 'overlong.mp3', 'wb').write(out)
 PY
 q --info "$work/gapless_long.mp3" | grep -q "gapless: *yes" || fail "the long gapless stream is not gapless"
 q -q -j 1 -o "$work/serial.wav" "$work/gapless_long.mp3"; q -q -j 2 -o "$work/parts.wav" "$work/gapless_long.mp3"
@@ -308,6 +332,10 @@ cmp -s "$work/serial.wav" "$work/parts.wav" && [ "$(soxi -s "$work/parts.wav")" 
 q -q -j 2 --raw --start 3 --length 40 -o "$work/parts.pcm" "$work/gapless_long.mp3"
 cmp -s "$work/parts.pcm" <(tail -c +$((132300 * 4 + 45)) "$work/serial.wav" | head -c $((1764000 * 4))) ||
   fail "two parts of --start 3 --length 40"
+for args in cut.mp3 damaged_long.mp3 overlong.mp3 "--start 3 --length 100 gapless_long.mp3"; do
+  (cd "$work" && q -q -j 1 -o serial.wav $args && q -q -j 2 -o parts.wav $args) &&
+    cmp -s "$work/serial.wav" "$work/parts.wav" || fail "-j 2 $args is not -j 1's"
+done
 fi
 
 # A damaged stream: the summary says what was skipped; the exit status stays 0.
