@@ -55,7 +55,11 @@ const char* kUsage =
     "  -d DIR              write the outputs into DIR\n"
     "  -f, --format FMT    s16 (default), s24 or f32 (32-bit float, 1.0 full scale)\n"
     "  --mono              mix two channels down to one\n"
+#ifdef QUVDEC_SOXR
     "  --rate HZ           resample to HZ (libsoxr, very high quality)\n"
+#else
+    "  --rate HZ           resample to HZ: not in this build, which has no libsoxr\n"
+#endif
     "  --start TIME        start at TIME: seconds or [hh:]mm:ss[.fff], to the sample\n"
     "  --length TIME       stop after TIME of audio\n"
     "  --start-fraction F  start at the first frame at or after fraction F (0..1) of\n"
